@@ -1,0 +1,71 @@
+# Set-up, build and test entry points. Every target installs what it needs
+# and is safe to run again.
+
+SHELL       := /bin/bash
+VENV        := .venv
+PY          := $(VENV)/bin/python
+BUILD       := build/py
+BENCH_BUILD := build/bench
+DEB_PKGS    := libgtest-dev libbenchmark-dev
+PY_PKGS     := scikit-build-core 'pybind11>=3.0,<4' cmake ninja pytest pandas networkx
+JOBS        ?= $(shell nproc)
+
+export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
+
+.PHONY: all demo test test-cpp test-python install sysdeps bench clean
+
+all: install
+
+# Debian packages the C++ tests and benchmarks need.
+sysdeps:
+	@missing=""; for p in $(DEB_PKGS); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing Debian packages:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q $$missing; \
+	fi
+
+# The virtual environment, made with pyenv's Python 3.13.
+$(VENV)/.ready:
+	PYENV_VERSION=3.13.0 python3.13 -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q $(PY_PKGS)
+	touch $@
+
+# Builds the libraries, the C++ tests and the module, and installs the module
+# into the virtual environment. The build directory is kept, so rebuilds are
+# incremental.
+install: sysdeps $(VENV)/.ready
+	$(PY) -m pip install -q --no-build-isolation \
+	  -C build-dir=$(BUILD) -C cmake.define.MORVANE_BUILD_TESTS=ON .
+
+demo: install
+	$(PY) examples/quickstart.py
+
+test-cpp: install
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-python: install
+	$(PY) -m pytest -q tests/python
+
+# Runs both suites and fails when either fails.
+test: install
+	@status=0; \
+	echo "== C++ tests (ctest)"; \
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) || status=1; \
+	echo "== Python tests (pytest)"; \
+	$(PY) -m pytest -q tests/python || status=1; \
+	exit $$status
+
+bench: sysdeps $(VENV)/.ready
+	$(VENV)/bin/cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja \
+	  -DMORVANE_BUILD_PYTHON=OFF -DMORVANE_BUILD_BENCH=ON
+	$(VENV)/bin/cmake --build $(BENCH_BUILD)
+	@for b in $(BENCH_BUILD)/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
+
+clean:
+	rm -rf build
