@@ -28,7 +28,8 @@ BeliefGraph make_graph(uint32_t nodes, uint32_t edges) {
         g.add_edge(NodeId{src}, NodeId{dst}, types[e % 4], 1, 1);
     }
     g.ensure_owned();
-    for (uint32_t i = 0; i < nodes; ++i) g.set_node_name(NodeId{i}, support::cat("node", i));
+    for (uint32_t i = 0; i < nodes; ++i)
+        g.set_node_name(NodeId{i}, support::cat("node", i));
     return g;
 }
 
@@ -69,7 +70,8 @@ BENCHMARK(BM_RecordedAttrUpdate);
 void BM_LookupWith32Pending(benchmark::State& state) {
     BeliefGraph g = cached_graph(1000, 1000).clone();
     g.ensure_owned();
-    for (uint32_t i = 0; i < 32; ++i) g.observe_attr(NodeId{i}, "score", 1.0, 1.0);
+    for (uint32_t i = 0; i < 32; ++i)
+        g.observe_attr(NodeId{i}, "score", 1.0, 1.0);
     uint32_t i = 0;
     double sum = 0;
     for (auto _ : state) {
@@ -98,6 +100,7 @@ void BM_DeepCopy(benchmark::State& state) {
 }
 BENCHMARK(BM_DeepCopy)
     ->Args({10000, 100000})
+    ->Args({50000, 500000})
     ->Args({100000, 1000000})
     ->Unit(benchmark::kMillisecond);
 

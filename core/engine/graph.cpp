@@ -85,7 +85,8 @@ void BeliefGraph::ensure_owned() {
     make_base_unique();
     if (deltas_.empty()) return;
     BeliefGraphInner& base = *base_;
-    for (GraphDelta& delta : deltas_) apply_delta(base, delta);
+    for (GraphDelta& delta : deltas_)
+        apply_delta(base, delta);
     deltas_.clear();
 }
 
@@ -93,7 +94,9 @@ void BeliefGraph::apply_materialisation_rule() {
     if (deltas_.size() >= kMaxPendingChanges || base_is_shared()) ensure_owned();
 }
 
-void BeliefGraph::record(GraphDelta delta) { deltas_.push_back(std::move(delta)); }
+void BeliefGraph::record(GraphDelta delta) {
+    deltas_.push_back(std::move(delta));
+}
 
 CompetingGroups& BeliefGraph::competing_groups_mut() {
     ensure_owned();
@@ -109,8 +112,8 @@ NodeId BeliefGraph::add_node(std::string label, AttrMap attrs) {
         pending += std::holds_alternative<GraphDelta::NodeInsert>(d.change) ? 1 : 0;
     }
     const NodeId id{checked_id_value(base_->nodes.size() + pending)};
-    record(GraphDelta{GraphDelta::NodeInsert{
-        id, NodeData{SharedText(std::move(label)), std::move(attrs), id}}});
+    record(GraphDelta{
+        GraphDelta::NodeInsert{id, NodeData{SharedText(std::move(label)), std::move(attrs), id}}});
     return id;
 }
 
@@ -122,9 +125,9 @@ EdgeId BeliefGraph::add_edge(NodeId src, NodeId dst, std::string edge_type, doub
         pending += std::holds_alternative<GraphDelta::EdgeInsert>(d.change) ? 1 : 0;
     }
     const EdgeId id{checked_id_value(base_->edges.size() + pending)};
-    record(GraphDelta{GraphDelta::EdgeInsert{
-        id, EdgeData{EdgePosterior{EdgePosterior::Independent{alpha, beta}},
-                     SharedText(std::move(edge_type)), id, src, dst}}});
+    record(GraphDelta{
+        GraphDelta::EdgeInsert{id, EdgeData{EdgePosterior{EdgePosterior::Independent{alpha, beta}},
+                                            SharedText(std::move(edge_type)), id, src, dst}}});
     return id;
 }
 

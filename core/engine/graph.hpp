@@ -57,10 +57,10 @@ struct BeliefGraphInner {
     std::vector<EdgeData> edges;
     CompetingGroups competing_groups;
     AttrCorrelations attr_correlations;
-    IdMap<NodeId, std::string> node_names;       // instance names from evidence
+    IdMap<NodeId, std::string> node_names;          // instance names from evidence
     IdMap<EdgeId, GaussianPosterior> edge_weights;  // edges with a continuous weight
-    IdIndex<NodeId> node_index;                  // id -> position in `nodes`
-    IdIndex<EdgeId> edge_index;                  // id -> position in `edges`
+    IdIndex<NodeId> node_index;                     // id -> position in `nodes`
+    IdIndex<EdgeId> edge_index;                     // id -> position in `edges`
 
     const NodeData* find_node(NodeId id) const noexcept;
     NodeData* find_node(NodeId id) noexcept;
@@ -285,8 +285,8 @@ private:
                                                    std::string_view competing_error) const;
     // The group and category of a competing edge for an in-place update;
     // materialises the graph.
-    std::pair<DirichletPosterior*, std::size_t> require_competing(EdgeId edge,
-                                                                  std::string_view independent_error);
+    std::pair<DirichletPosterior*, std::size_t> require_competing(
+        EdgeId edge, std::string_view independent_error);
 
     DeltaList deltas_;
     std::shared_ptr<BeliefGraphInner> base_;

@@ -30,11 +30,14 @@ ExecError missing_attr(std::string_view attr) {
 // sum_j max(c_j, 0.01), in category order.
 double floored_sum(const std::vector<double>& c) {
     double sum = 0.0;
-    for (const double ci : c) sum += std::fmax(ci, kParameterFloor);
+    for (const double ci : c)
+        sum += std::fmax(ci, kParameterFloor);
     return sum;
 }
 
-double floored_variance(double precision) { return 1.0 / std::fmax(precision, kPrecisionFloor); }
+double floored_variance(double precision) {
+    return 1.0 / std::fmax(precision, kPrecisionFloor);
+}
 
 }  // namespace
 
@@ -44,7 +47,8 @@ std::vector<double> DirichletPosterior::mean_probabilities() const {
     const double sum = floored_sum(concentrations);
     std::vector<double> p;
     p.reserve(concentrations.size());
-    for (const double ci : concentrations) p.push_back(std::fmax(ci, kParameterFloor) / sum);
+    for (const double ci : concentrations)
+        p.push_back(std::fmax(ci, kParameterFloor) / sum);
     return p;
 }
 
@@ -167,15 +171,18 @@ OutgoingEdgesByType BeliefGraph::adjacency_outgoing_by_type() const {
     OutgoingEdgesByType out;
     const auto add = [&out](const EdgeData& e) {
         auto it = out.find(SourceAndTypeView{e.src, e.edge_type.view()});
-        if (it == out.end()) it = out.emplace(SourceAndType{e.src, e.edge_type}, std::vector<EdgeId>{}).first;
+        if (it == out.end())
+            it = out.emplace(SourceAndType{e.src, e.edge_type}, std::vector<EdgeId>{}).first;
         it->second.push_back(e.id);
     };
-    for (const EdgeData& e : base_->edges) add(e);
+    for (const EdgeData& e : base_->edges)
+        add(e);
     for (const GraphDelta& d : deltas_) {
         const auto* insert = std::get_if<GraphDelta::EdgeInsert>(&d.change);
         if (insert && !base_->edge_index.find(insert->id)) add(insert->data);
     }
-    for (auto& [key, ids] : out) std::sort(ids.begin(), ids.end());
+    for (auto& [key, ids] : out)
+        std::sort(ids.begin(), ids.end());
     return out;
 }
 
@@ -213,7 +220,8 @@ BeliefGraph BeliefGraph::rebuild_with_edges(std::span<const NodeData> nodes,
     // straight into its base; that is what recording them and materialising
     // would give.
     out.nodes.reserve(nodes.size());
-    for (const NodeData& n : nodes) out.append_node(n);
+    for (const NodeData& n : nodes)
+        out.append_node(n);
     out.edges.reserve(keep.size());
     for (const EdgeId id : keep) {
         const EdgeData* e = edge(id);
@@ -223,7 +231,8 @@ BeliefGraph BeliefGraph::rebuild_with_edges(std::span<const NodeData> nodes,
 
     const BeliefGraphInner& in = *base_;
     for (const auto& c : in.attr_correlations) {
-        if (out.node_index.find(c.node)) out.attr_correlations.insert_or_assign(c.node, c.pair_key, c.correlation);
+        if (out.node_index.find(c.node))
+            out.attr_correlations.insert_or_assign(c.node, c.pair_key, c.correlation);
     }
     for (const auto& [id, name] : in.node_names) {
         if (out.node_index.find(id)) out.node_names.insert_or_assign(id, name);

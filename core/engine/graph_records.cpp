@@ -10,8 +10,12 @@
 
 namespace morvane::core::engine {
 
-std::string debug_form(NodeId id) { return support::cat("NodeId(", id.value, ")"); }
-std::string debug_form(EdgeId id) { return support::cat("EdgeId(", id.value, ")"); }
+std::string debug_form(NodeId id) {
+    return support::cat("NodeId(", id.value, ")");
+}
+std::string debug_form(EdgeId id) {
+    return support::cat("EdgeId(", id.value, ")");
+}
 std::string debug_form(CompetingGroupId id) {
     return support::cat("CompetingGroupId(", id.value, ")");
 }
@@ -25,7 +29,8 @@ uint32_t checked_id_value(std::size_t n) {
 
 DirichletPosterior::DirichletPosterior(std::vector<double> values)
     : concentrations(std::move(values)) {
-    if (concentrations.empty()) support::panic("Dirichlet posterior requires at least one category");
+    if (concentrations.empty())
+        support::panic("Dirichlet posterior requires at least one category");
     for (const double c : concentrations) {
         if (!(c > 0.0)) support::panic("All Dirichlet concentrations must be > 0");
     }
@@ -48,7 +53,8 @@ CompetingEdgeGroup::CompetingEdgeGroup(CompetingGroupId group_id, NodeId source_
             k, "\n right: ", dims));
     }
     category_index_.reserve(k);
-    for (std::size_t i = 0; i < k; ++i) category_index_.emplace_back(categories[i], i);
+    for (std::size_t i = 0; i < k; ++i)
+        category_index_.emplace_back(categories[i], i);
     // Sort by destination keeping category order within one destination, then
     // keep the last (highest) index of every destination.
     std::stable_sort(category_index_.begin(), category_index_.end(),

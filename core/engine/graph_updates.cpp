@@ -51,7 +51,9 @@ ExecError missing_attr(std::string_view attr) {
     return ExecError::internal(support::fill("missing attr '{}'", attr));
 }
 
-ExecError missing_edge() { return ExecError::internal("missing edge"); }
+ExecError missing_edge() {
+    return ExecError::internal("missing edge");
+}
 
 ExecError no_weight_posterior(EdgeId edge) {
     return ExecError::validation(
@@ -100,8 +102,7 @@ std::pair<DirichletPosterior*, std::size_t> BeliefGraph::require_competing(
 
 // ---- Node attributes ------------------------------------------------------------------
 
-void BeliefGraph::observe_attr(NodeId node, std::string_view attr, double value,
-                               double precision) {
+void BeliefGraph::observe_attr(NodeId node, std::string_view attr, double value, double precision) {
     apply_materialisation_rule();
     const AttrRead read = require_attr(node, attr);
     const double obs = std::fmax(precision, kObservationPrecisionFloor);
@@ -112,9 +113,9 @@ void BeliefGraph::soft_update(NodeId node, std::string_view attr, double value, 
                               double count) {
     apply_materialisation_rule();
     const AttrRead read = require_attr(node, attr);
-    const double obs = std::fmax(std::fmax(precision, kObservationPrecisionFloor) *
-                                     std::fmax(count, kSoftUpdateCountFloor),
-                                 kObservationPrecisionFloor);
+    const double obs = std::fmax(
+        std::fmax(precision, kObservationPrecisionFloor) * std::fmax(count, kSoftUpdateCountFloor),
+        kObservationPrecisionFloor);
     record_attr(node, read, gaussian_step(read.value, value, obs));
 }
 
@@ -200,7 +201,8 @@ void BeliefGraph::observe_edge_forced_choice(EdgeId edge) {
         require_competing(edge, "observe_edge_forced_choice() only valid for competing edges");
     std::vector<double>& c = dirichlet->concentrations;
     if (k >= c.size()) support::panic("Category index out of bounds");
-    for (double& ci : c) ci = 1.0;
+    for (double& ci : c)
+        ci = 1.0;
     c[k] = kForcedChoice;
 }
 
@@ -250,14 +252,16 @@ void BeliefGraph::set_attr_correlation(NodeId node, std::string_view a, std::str
                                        double rho) {
     if (a == b) {
         if (!(std::fabs(rho - 1.0) < kCorrelationTolerance)) {
-            throw ExecError::validation(support::fill("self-correlation for '{}.{}' must be 1, got {}",
-                                                      node.value, a, support::plain_number(rho)));
+            throw ExecError::validation(
+                support::fill("self-correlation for '{}.{}' must be 1, got {}", node.value, a,
+                              support::plain_number(rho)));
         }
         return;
     }
     if (!(std::isfinite(rho) && std::fabs(rho) <= 1.0)) {
-        throw ExecError::validation(support::fill(
-            "attribute correlation must be finite and in [-1, 1], got {}", support::plain_number(rho)));
+        throw ExecError::validation(
+            support::fill("attribute correlation must be finite and in [-1, 1], got {}",
+                          support::plain_number(rho)));
     }
     if (!read_attr(node, a)) throw missing_attr(a);
     if (!read_attr(node, b)) throw missing_attr(b);

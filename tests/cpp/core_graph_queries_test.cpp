@@ -39,7 +39,8 @@ EdgeData competing_edge(uint32_t id, uint32_t group, NodeId src, NodeId dst, std
 // A graph with a single group 0 from node 0 over nodes 1 and 2.
 BeliefGraph group_graph(std::vector<double> concentrations) {
     BeliefGraph g;
-    for (int i = 0; i < 3; ++i) g.add_node("L", {});
+    for (int i = 0; i < 3; ++i)
+        g.add_node("L", {});
     g.competing_groups_mut().insert_or_assign(
         CompetingGroupId{0}, CompetingEdgeGroup(CompetingGroupId{0}, N0, "R", {N1, N2},
                                                 DirichletPosterior(std::move(concentrations))));
@@ -124,8 +125,8 @@ TEST(GraphQueries, WinnerNeedsAClearMaximum) {
         std::optional<NodeId> winner;
     };
     const Case cases[] = {
-        {{1, 1}, 0.01, std::nullopt}, {{3, 2}, 0.01, N1}, {{3, 2}, 0.3, std::nullopt},
-        {{1, 1}, 0, N2},  // among exact ties the last
+        {{1, 1}, 0.01, std::nullopt}, {{3, 2}, 0.01, N1},
+        {{3, 2}, 0.3, std::nullopt},  {{1, 1}, 0, N2},  // among exact ties the last
         {{1, 1}, kNaN, N2},           {{2, 3}, 0.01, N2},
     };
     for (const Case& c : cases) {
@@ -147,10 +148,11 @@ TEST(GraphQueries, Entropy) {
 
 TEST(GraphQueries, OutgoingDegree) {
     BeliefGraph g;
-    for (int i = 0; i < 3; ++i) g.add_node("L", {});
-    g.add_edge(N0, N1, "T", 1, 1);   // 0.5
-    g.add_edge(N0, N2, "U", 1, 3);   // 0.25
-    g.add_edge(N1, N2, "T", 9, 1);   // another source
+    for (int i = 0; i < 3; ++i)
+        g.add_node("L", {});
+    g.add_edge(N0, N1, "T", 1, 1);  // 0.5
+    g.add_edge(N0, N2, "U", 1, 3);  // 0.25
+    g.add_edge(N1, N2, "T", 9, 1);  // another source
     g.ensure_owned();
     g.insert_edge(competing_edge(3, 7, N0, N2, 0));  // pending; its group is missing
     g.observe_edge(EdgeId{1}, true);                 // 0.25 -> 0.4
@@ -187,15 +189,17 @@ TEST(GraphQueries, EdgeWeightPosterior) {
     EXPECT_EQ(g.edge_weight_expectation(EdgeId{0}), 2.5);
     EXPECT_EQ(error_of([&] { g.edge_weight_posterior(EdgeId{4}); }),
               ExecError::internal("missing edge"));
-    EXPECT_EQ(error_of([&] { g.edge_weight_expectation(EdgeId{1}); }),
-              ExecError::validation("edge EdgeId(1) does not declare a continuous weight posterior"));
+    EXPECT_EQ(
+        error_of([&] { g.edge_weight_expectation(EdgeId{1}); }),
+        ExecError::validation("edge EdgeId(1) does not declare a continuous weight posterior"));
 }
 
 TEST(GraphRebuild, KeepsChosenEdgesWithTheirIdsAndEverythingOfTheNodes) {
     BeliefGraph g = group_graph({2, 1});  // edges 0, 1 competing
-    g.add_edge(N1, N2, "W", 3, 1);         // edge 2, weighted
+    g.add_edge(N1, N2, "W", 3, 1);        // edge 2, weighted
     const char* names[] = {"n0", "n1", "n2"};
-    for (uint32_t n = 0; n < 3; ++n) g.set_node_name(NodeId{n}, names[n]);
+    for (uint32_t n = 0; n < 3; ++n)
+        g.set_node_name(NodeId{n}, names[n]);
     g.add_node("M", AttrMap{{"a", {1, 1}}, {"b", {2, 1}}});
     g.set_attr_correlation(NodeId{3}, "a", "b", 0.75);
     g.set_edge_weight_prior(EdgeId{0}, 1, 1);

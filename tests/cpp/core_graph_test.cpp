@@ -18,12 +18,15 @@ constexpr NodeId N0{0}, N1{1}, N2{2};
 // A materialised graph of `n` nodes of label "L", each with x = (0, 1).
 BeliefGraph owned_graph(int n) {
     BeliefGraph g;
-    for (int i = 0; i < n; ++i) g.add_node("L", AttrMap{{"x", {0.0, 1.0}}});
+    for (int i = 0; i < n; ++i)
+        g.add_node("L", AttrMap{{"x", {0.0, 1.0}}});
     g.ensure_owned();
     return g;
 }
 
-double x_of(const BeliefGraph& g, NodeId n) { return g.get_node_attr_with_deltas(n, "x")->mean; }
+double x_of(const BeliefGraph& g, NodeId n) {
+    return g.get_node_attr_with_deltas(n, "x")->mean;
+}
 
 double base_x(const BeliefGraph& g, NodeId n) {
     return g.base().find_node(n)->attrs.find("x")->mean;
@@ -60,7 +63,8 @@ TEST(GraphStore, IdsFollowCreationAndListingsShowTheBaseOnly) {
 
     g.ensure_owned();
     ASSERT_EQ(g.nodes().size(), 3u);
-    for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(g.nodes()[i].id, NodeId{i});
+    for (uint32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(g.nodes()[i].id, NodeId{i});
     EXPECT_EQ(g.nodes()[1].label, "B");
     ASSERT_EQ(g.edges().size(), 2u);
     EXPECT_EQ(g.edges()[1].dst, N2);
@@ -107,11 +111,13 @@ TEST(GraphStore, WritesIntoTheBaseCopyASharedBaseFirst) {
 
 TEST(GraphStore, ThirtyThirdChangeFoldsTheFirstThirtyTwo) {
     BeliefGraph g = owned_graph(40);
-    for (uint32_t i = 0; i < 32; ++i) g.observe_attr(NodeId{i}, "x", 2.0 * (i + 1), 1);
+    for (uint32_t i = 0; i < 32; ++i)
+        g.observe_attr(NodeId{i}, "x", 2.0 * (i + 1), 1);
     EXPECT_EQ(g.deltas().size(), 32u);
     EXPECT_EQ(base_x(g, NodeId{31}), 0);
     std::vector<double> before;
-    for (uint32_t i = 0; i < 40; ++i) before.push_back(x_of(g, NodeId{i}));
+    for (uint32_t i = 0; i < 40; ++i)
+        before.push_back(x_of(g, NodeId{i}));
 
     g.observe_attr(NodeId{32}, "x", 66, 1);
     EXPECT_EQ(g.deltas().size(), 1u);
@@ -119,7 +125,8 @@ TEST(GraphStore, ThirtyThirdChangeFoldsTheFirstThirtyTwo) {
     EXPECT_EQ(base_x(g, NodeId{31}), 32);
     EXPECT_EQ(base_x(g, NodeId{32}), 0);  // the 33rd is the one pending change
     before[32] = 33;
-    for (uint32_t i = 0; i < 40; ++i) EXPECT_EQ(x_of(g, NodeId{i}), before[i]) << i;
+    for (uint32_t i = 0; i < 40; ++i)
+        EXPECT_EQ(x_of(g, NodeId{i}), before[i]) << i;
 }
 
 TEST(GraphStore, NewestAttrUpdateWins) {
@@ -177,8 +184,8 @@ BeliefGraph graph_with_group() {
     BeliefGraph g = owned_graph(3);
     g.add_edge(N0, N1, "T", 1, 1);
     g.competing_groups_mut().insert_or_assign(
-        CompetingGroupId{0}, CompetingEdgeGroup(CompetingGroupId{0}, N0, "R", {N1, N2},
-                                                DirichletPosterior({1, 1})));
+        CompetingGroupId{0},
+        CompetingEdgeGroup(CompetingGroupId{0}, N0, "R", {N1, N2}, DirichletPosterior({1, 1})));
     return g;
 }
 
@@ -205,11 +212,12 @@ TEST(GraphStore, GroupTableIteratesInAscendingIdWhateverTheInsertionOrder) {
     BeliefGraph g;
     for (const uint32_t id : {2u, 0u, 1u}) {
         g.competing_groups_mut().insert_or_assign(
-            CompetingGroupId{id},
-            CompetingEdgeGroup(CompetingGroupId{id}, NodeId{id}, "R", {N0}, DirichletPosterior({1})));
+            CompetingGroupId{id}, CompetingEdgeGroup(CompetingGroupId{id}, NodeId{id}, "R", {N0},
+                                                     DirichletPosterior({1})));
     }
     std::vector<uint32_t> order;
-    for (const auto& [id, group] : g.competing_groups()) order.push_back(group.id.value);
+    for (const auto& [id, group] : g.competing_groups())
+        order.push_back(group.id.value);
     EXPECT_EQ(order, (std::vector<uint32_t>{0, 1, 2}));
     EXPECT_EQ(g.competing_groups().find(CompetingGroupId{2})->source, N2);
 }

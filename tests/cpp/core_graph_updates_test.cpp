@@ -27,15 +27,16 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 BeliefGraph fixture() {
     BeliefGraph g;
     g.add_node("L", AttrMap{{"x", {0, 1}}, {"z", {3, 0}}});
-    for (int i = 0; i < 3; ++i) g.add_node("L", {});
+    for (int i = 0; i < 3; ++i)
+        g.add_node("L", {});
     g.add_edge(N0, N1, "T", 1, 1);
     auto& groups = g.competing_groups_mut();
     groups.insert_or_assign(CompetingGroupId{0},
                             CompetingEdgeGroup(CompetingGroupId{0}, N0, "R", {N1, N2, N3},
                                                DirichletPosterior({3, 5, 2})));
-    groups.insert_or_assign(CompetingGroupId{1},
-                            CompetingEdgeGroup(CompetingGroupId{1}, N1, "S", {N2, N3},
-                                               DirichletPosterior({1, 1})));
+    groups.insert_or_assign(
+        CompetingGroupId{1},
+        CompetingEdgeGroup(CompetingGroupId{1}, N1, "S", {N2, N3}, DirichletPosterior({1, 1})));
     g.insert_edge(EdgeData{EdgePosterior{EdgePosterior::Competing{CompetingGroupId{0}, 1}},
                            SharedText("R"), kCompeting, N0, N2});
     g.add_edge(N1, N2, "W", 1, 1);
@@ -56,8 +57,12 @@ std::optional<ExecError> error_of(F&& call) {
     return std::nullopt;
 }
 
-ExecError internal(std::string m) { return ExecError::internal(std::move(m)); }
-ExecError validation(std::string m) { return ExecError::validation(std::move(m)); }
+ExecError internal(std::string m) {
+    return ExecError::internal(std::move(m));
+}
+ExecError validation(std::string m) {
+    return ExecError::validation(std::move(m));
+}
 
 GaussianPosterior attr(const BeliefGraph& g, std::string_view name) {
     return *g.get_node_attr_with_deltas(N0, name);
@@ -78,7 +83,7 @@ TEST(GraphUpdates, ObserveAttr) {
     };
     const Case cases[] = {
         {"x", 10, 1, 5, 2},
-        {"x", 10, 0, 10 * (1e-12 / (1 + 1e-12)), 1 + 1e-12},    // observation floor
+        {"x", 10, 0, 10 * (1e-12 / (1 + 1e-12)), 1 + 1e-12},     // observation floor
         {"x", 10, kNaN, 10 * (1e-12 / (1 + 1e-12)), 1 + 1e-12},  // NaN reads as the floor
         {"z", 10, 1, 3 + 7 * (1 / (1 + 1e-6)), 1 + 1e-6},        // prior precision floor
     };
@@ -152,8 +157,7 @@ TEST(GraphUpdates, IndependentEdgeUpdates) {
         {"delete HIGH", [](BeliefGraph& g) { g.delete_edge(kIndependent, "HIGH"); }, 1, 1e9 + 1},
         {"suppress", [](BeliefGraph& g) { g.suppress_edge(kIndependent, std::nullopt); }, 1, 11},
         {"suppress 2.5", [](BeliefGraph& g) { g.suppress_edge(kIndependent, 2.5); }, 1, 3.5},
-        {"suppress subnormal", [](BeliefGraph& g) { g.suppress_edge(kIndependent, 5e-324); }, 1,
-         1},
+        {"suppress subnormal", [](BeliefGraph& g) { g.suppress_edge(kIndependent, 5e-324); }, 1, 1},
     };
     for (const Case& c : cases) {
         BeliefGraph g = fixture();
@@ -187,7 +191,8 @@ TEST(GraphUpdates, IndependentEdgeErrorsInTheirOrder) {
          validation("delete confidence must be 'low' or 'high', got 'Ünknown'")},
         {[](BeliefGraph& g) { g.delete_edge(kCompeting, "low"); },
          validation("delete: only supported for independent edges")},
-        {[](BeliefGraph& g) { g.delete_edge(kAbsentEdge, std::nullopt); }, internal("missing edge")},
+        {[](BeliefGraph& g) { g.delete_edge(kAbsentEdge, std::nullopt); },
+         internal("missing edge")},
         {[](BeliefGraph& g) { g.suppress_edge(kCompeting, -1.0); },
          validation("suppress weight must be finite and > 0, got -1")},
         {[](BeliefGraph& g) { g.suppress_edge(kIndependent, 0.0); },
@@ -286,7 +291,8 @@ TEST(GraphUpdates, EdgeWeights) {
          validation("edge weight observation precision must be finite and > 0, got -1")},
         {[](BeliefGraph& g) { g.observe_edge_weight(kWeighted, 1, kInf); },
          validation("edge weight observation precision must be finite and > 0, got inf")},
-        {[](BeliefGraph& g) { g.observe_edge_weight(kAbsentEdge, 1, 1); }, internal("missing edge")},
+        {[](BeliefGraph& g) { g.observe_edge_weight(kAbsentEdge, 1, 1); },
+         internal("missing edge")},
         {[](BeliefGraph& g) { g.observe_edge_weight(EdgeId{0}, 1, 1); },
          validation("edge EdgeId(0) does not declare a continuous weight posterior")},
         // The edge is looked up before the values are checked.
@@ -334,8 +340,10 @@ TEST(GraphUpdates, AttributeCorrelations) {
         {N3, "q", "q", 0.5, validation("self-correlation for '3.q' must be 1, got 0.5")},
         {N0, "x", "x", kNaN, validation("self-correlation for '0.x' must be 1, got NaN")},
         // The range is checked before the attributes are looked up.
-        {N1, "p", "q", 1.5, validation("attribute correlation must be finite and in [-1, 1], got 1.5")},
-        {N0, "x", "z", -kInf, validation("attribute correlation must be finite and in [-1, 1], got -inf")},
+        {N1, "p", "q", 1.5,
+         validation("attribute correlation must be finite and in [-1, 1], got 1.5")},
+        {N0, "x", "z", -kInf,
+         validation("attribute correlation must be finite and in [-1, 1], got -inf")},
         {N0, "y", "w", 0.5, internal("missing attr 'y'")},
         {N0, "x", "w", 0.5, internal("missing attr 'w'")},
     };
