@@ -19,13 +19,15 @@
 // exact: pass graphs by reference, move them where possible, and never hold a
 // spare copy of a graph across a write, or that write copies the base.
 //
-// Copying is explicit (clone(), or BeliefGraph(other)) so that a stray copy,
-// which would change what the next write does, does not compile by accident.
+// Copy construction is explicit (clone(), or BeliefGraph(other)), so that a
+// graph passed or returned by value by mistake, a stray copy that would
+// change what the next write does, does not compile. Assigning one graph to
+// another copies it the way clone() does.
 //
-// Pointers returned by the lookups (node, edge, get_competing_group,
-// competing_groups_mut, edge_mut and the base views) point into the pending
-// list or the base and are invalidated by any write to this graph: copy what
-// you need before writing.
+// Pointers and views returned by the lookups (node, edge, get_competing_group,
+// node_name, competing_groups_mut, edge_mut, base() and the listings) point
+// into the pending list or the base and are invalidated by any write to this
+// graph: copy what you need before writing.
 //
 // Errors are thrown as ExecError values; broken invariants as support::Panic.
 // A moved-from graph may only be assigned to or destroyed.
