@@ -1,6 +1,10 @@
 // Expressions and their desugarings, metric pipelines, and deep input.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -245,26 +249,67 @@ TEST(BuildExprDeep, LongFlatChainsBuildWithoutRecursing) {
     EXPECT_EQ(*bottom, v("x"));
 }
 
-TEST(BuildExprDeep, NestingUpToTheParsersLimitBuilds) {
-    // Prefix chains are folded in a loop; parentheses recurse one frame per
-    // level, as deep as the parser accepts.
-    constexpr size_t kPrefixes = 5'000;
-    std::string prefixed;
-    for (size_t i = 0; i < kPrefixes; ++i) prefixed += i % 2 ? "not " : "-";
-    const ExprAst e = where_expr_of(prefixed + "x");
-    const ExprAst* node = &e;
-    size_t count = 0;
-    while (auto* u = std::get_if<ExprAst::Unary>(&node->node)) {
-        EXPECT_EQ(u->op, count % 2 ? Not : Neg);
-        node = u->expr.get();
-        ++count;
-    }
-    EXPECT_EQ(count, kPrefixes);
-    EXPECT_EQ(*node, v("x"));
+// Runs `body` on a thread with a 64 KiB stack, where a builder that
+// recursed per level of nesting would crash long before the parser's limit.
+void run_on_small_stack(const std::function<void()>& body) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 64 * 1024);
+    pthread_t thread;
+    auto trampoline = [](void* arg) -> void* {
+        (*static_cast<const std::function<void()>*>(arg))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&body)),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
 
-    constexpr size_t kParens = 1'000;
-    const std::string nested = std::string(kParens, '(') + "1 + y" + std::string(kParens, ')');
-    EXPECT_EQ(where_expr_of(nested), ast::binary(Add, num(1), v("y")));
+std::string repeat(std::string_view unit, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) out += unit;
+    return out;
+}
+
+TEST(BuildExprDeep, NestingAsDeepAsTheParserAcceptsBuildsOnASmallStack) {
+    constexpr size_t kLevels = 900;  // every form below parses at this depth
+    ExprAst sum = num(1);
+    ExprAst calls = v("x");
+    ExprAst named = v("x");
+    ExprAst tests = v("x");
+    ExprAst negations = v("x");
+    for (size_t i = 0; i < kLevels; ++i) {
+        sum = ast::binary(Add, num(1), std::move(sum));
+        calls = ast::call("f", {ast::positional(std::move(calls))});
+        named = ast::call("f", {ast::named("k", std::move(named))});
+        tests = ast::exists(lem(), std::move(tests), false);
+        negations = ast::unary(i % 2 ? Not : Neg, std::move(negations));
+    }
+    const struct {
+        std::string text;
+        const ExprAst& expected;
+    } cases[] = {
+        {repeat("(1 + ", kLevels) + "1" + repeat(")", kLevels), sum},
+        {repeat("f(", kLevels) + "x" + repeat(")", kLevels), calls},
+        {repeat("f(k = ", kLevels) + "x" + repeat(")", kLevels), named},
+        {repeat("exists (a:L)-[e:T]->(b:M) where ", kLevels) + "x", tests},
+        {repeat("not -", kLevels / 2) + "x", negations},
+    };
+    for (const auto& c : cases) {
+        std::optional<ExprAst> built;
+        run_on_small_stack([&] { built = metric_expr_of(c.text); });
+        ASSERT_TRUE(built) << c.text.substr(0, 20);
+        EXPECT_EQ(*built, c.expected) << c.text.substr(0, 20);
+    }
+    // Pipelines nested in where steps: the innermost one takes every
+    // count() step, so each enclosing one lacks an aggregate and falls back.
+    const std::string pipelines = "0 + " + repeat("nodes(P) |> where ", kLevels) + "x" +
+                                  repeat(" |> count()", kLevels);
+    std::optional<ExprAst> built;
+    run_on_small_stack([&] { built = metric_expr_of(pipelines); });
+    ASSERT_TRUE(built);
+    EXPECT_EQ(*built, ast::binary(Add, num(0), num(0)));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "frontend/ast.hpp"
 #include "frontend/debug_text.hpp"
@@ -38,22 +39,23 @@ inline std::string build_error(std::string_view source) {
 
 // The where-expression of `rule R on M { where <text> }`.
 inline ast::ExprAst where_expr_of(std::string_view text) {
-    const ast::ProgramAst program = parse_program("rule R on M { where " + std::string(text) + " }");
+    ast::ProgramAst program = parse_program("rule R on M { where " + std::string(text) + " }");
     if (program.rules.size() != 1 || !program.rules[0].where_expr) {
         ADD_FAILURE() << "no where-expression built for: " << text;
         return ast::number(-1.0);
     }
-    return *program.rules[0].where_expr;
+    return std::move(*program.rules[0].where_expr);
 }
 
 // The value of `flow F on M { metric m = <text> }`.
 inline ast::ExprAst metric_expr_of(std::string_view text) {
-    const ast::ProgramAst program = parse_program("flow F on M { metric m = " + std::string(text) + " }");
+    ast::ProgramAst program =
+        parse_program("flow F on M { metric m = " + std::string(text) + " }");
     if (program.flows.size() != 1 || program.flows[0].metrics.size() != 1) {
         ADD_FAILURE() << "no metric built for: " << text;
         return ast::number(-1.0);
     }
-    return program.flows[0].metrics[0].expr;
+    return std::move(program.flows[0].metrics[0].expr);
 }
 
 }  // namespace morvane::frontend::parser::testing
