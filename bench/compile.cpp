@@ -33,8 +33,8 @@ void append_unit(std::string& out, size_t i) {
                "        score ~ Gaussian(mean = 0, precision = 1)\n",
                "    }\n",
                "    node Company { size ~ Gaussian(mean = 100, precision = 0.5) }\n",
-               "    edge KNOWS { exist ~ Bernoulli(prior = 0.3, weight = 2); weight ~ Gaussian(mean = 1, "
-               "precision = 2) }\n",
+               "    edge KNOWS { exist ~ Bernoulli(prior = 0.3, weight = 2); ",
+               "weight ~ Gaussian(mean = 1, precision = 2) }\n",
                "    edge WORKS_AT { exist ~ Categorical(group_by = source, prior = [1, 2, 3], "
                "categories = [\"a\", \"b\", \"c\"]) }\n",
                "}\n\n");
@@ -45,11 +45,13 @@ void append_unit(std::string& out, size_t i) {
                "    observe edge KNOWS(Person(bob), Person(7)) weight = 0.75 (precision = 4)\n",
                "    choose edge WORKS_AT(Person(bob), Company(\"acme\"))\n",
                "    unchoose edge WORKS_AT(Person(alice), Company(\"acme\"))\n",
-               "    Person { carol { age: 29, score: 0.5 (precision = 3) }, \"dave\" { income: 1200 } }\n",
+               "    Person { carol { age: 29, score: 0.5 (precision = 3) }, ",
+               "\"dave\" { income: 1200 } }\n",
                "    KNOWS(Person -> Person) { alice -> bob; bob -/> carol, carol -> \"dave\" }\n",
                "}\n\n");
     out += cat("rule R", n, " on M", n, " {\n",
-               "    pattern (a:Person)-[e:KNOWS]->(b:Person), (b:Person)-[w:WORKS_AT]->(c:Company)\n",
+               "    pattern (a:Person)-[e:KNOWS]->(b:Person), ",
+               "(b:Person)-[w:WORKS_AT]->(c:Company)\n",
                "    where E[a.age] > 30 and (prob(e) >= 0.5 or not exists "
                "(b:Person)-[k:KNOWS]->(a:Person) where prob(k) < 0.1)\n",
                "    action {\n",
@@ -63,7 +65,8 @@ void append_unit(std::string& out, size_t i) {
                "}\n",
                "rule N", n, " on M", n, " {\n",
                "    for (p: Person) where E[p.age] != 0 => { p.score ~= 1 precision = 2 }\n",
-               "    (x:Person)-[r:KNOWS]->(y:Person) => { non_bayesian_nudge y.age to E[x.age] }\n",
+               "    (x:Person)-[r:KNOWS]->(y:Person) => ",
+               "{ non_bayesian_nudge y.age to E[x.age] }\n",
                "}\n\n");
     out += cat("flow F", n, " on M", n, " {\n",
                "    graph base = from_evidence E", n, "\n",
@@ -73,11 +76,13 @@ void append_unit(std::string& out, size_t i) {
                "    graph g2 = g1 |> apply_ruleset { R", n, ", N", n,
                " } |> prune_edges KNOWS where prob(edge) < 0.1\n",
                "    graph best = select_model { g1, g2 } by edge_bic\n",
-               "    metric adults on best = nodes(Person) |> where E[node.age] >= 18 |> count()\n",
+               "    metric adults on best = ",
+               "nodes(Person) |> where E[node.age] >= 18 |> count()\n",
                "    metric mean_income = nodes(Person) |> avg(by = E[node.income])\n",
-               "    metric ranked = nodes(Person) |> order_by(E[node.score]) |> fold(init = 0, step = "
-               "value + E[node.score])\n",
-               "    metric ratio = (nodes(Person) |> sum(by = E[node.score])) / (1 + edge_count(KNOWS))\n",
+               "    metric ranked = nodes(Person) |> order_by(E[node.score]) ",
+               "|> fold(init = 0, step = value + E[node.score])\n",
+               "    metric ratio = (nodes(Person) |> sum(by = E[node.score])) ",
+               "/ (1 + edge_count(KNOWS))\n",
                "    export best as \"best_", n, "\"\n",
                "    export_metric adults as \"adults_", n, "\"\n",
                "    import_metric previous_adults as prev\n",

@@ -148,7 +148,7 @@ private:
         enum Kind : uint8_t {
             Eval,            // build `pair`, push its value
             FoldLevel,       // fold the operand just built into the level
-            Wrap,            // apply the prefix operator `op` to the top value
+            Wrap,            // apply the prefix operator `unary` to the top value
             Postfix,         // apply the suffixes left in `rest` to the top value
             CallArgs,        // build the arguments left in `rest`, then the call
             AttachWhere,     // the top value is the where-part of the Exists below

@@ -1,3 +1,8 @@
+// Metric pipelines are read in two passes: the step expressions are listed
+// and built first (by the expression builder, on its own stacks when the
+// pipeline stands inside an expression), then the steps are read in order
+// with those values. Building an expression never fails, so the order of the
+// two passes changes neither the tree nor the first error.
 #include "frontend/parser/build_metric.hpp"
 
 #include <optional>
@@ -94,7 +99,9 @@ private:
     // The value of the step's expression; `missing` when it has none.
     ExprAst step_expr(const Pair& step, const char* missing) {
         if (!detail::first_of(step.into_inner(), Rule::expr)) detail::fail(missing);
-        if (next_ >= values_.size()) support::panic("metric pipeline: fewer step values than steps");
+        if (next_ >= values_.size()) {
+            support::panic("metric pipeline: fewer step values than steps");
+        }
         return std::move(values_[next_++]);
     }
 

@@ -81,7 +81,8 @@ TEST(BuildPosterior, CategoricalShapeErrorsEndCompilation) {
          R"(Unknown prior string: fl\"at (expected 'uniform'))"},
         {"Categorical(group_by = s, pseudo_count = uniform)",
          "pseudo_count parameter must be a number"},
-        {"Categorical(group_by = s, pseudo_count = [1])", "pseudo_count parameter must be a number"},
+        {"Categorical(group_by = s, pseudo_count = [1])",
+         "pseudo_count parameter must be a number"},
         {"Categorical(group_by = s, pseudo_count = 1, categories = [1])",
          "categories parameter must be an array of strings"},
         {"Categorical(group_by = s, pseudo_count = 1, categories = a)",
@@ -127,7 +128,8 @@ TEST(BuildBeliefModel, NodeAndEdgeDeclarations) {
 TEST(BuildBeliefModel, EdgeWithoutExistLineFails) {
     EXPECT_EQ(build_error("belief_model M on S { edge T { weight ~ Gaussian(mean = 1) } }"),
               "Missing exist posterior for edge");
-    EXPECT_EQ(build_error("belief_model M on S { edge T { } }"), "Missing exist posterior for edge");
+    EXPECT_EQ(build_error("belief_model M on S { edge T { } }"),
+              "Missing exist posterior for edge");
 }
 
 }  // namespace

@@ -80,8 +80,9 @@ TEST(BuildFlow, WholePipelineValueReportsItsErrorsNestedOneFallsBack) {
               "Missing terminal aggregate in metric builder");
     EXPECT_EQ(flow_of("metric m = (nodes(L) |> where E[node.x] > 0) + 0").metrics.at(0).expr,
               ast::binary(Add, ast::number(0.0), ast::number(0.0)));
+    const ast::ExprAst count = ast::call("count_nodes", {ast::named("label", ast::var("L"))});
     EXPECT_EQ(flow_of("metric m on g = nodes(L) |> count()").metrics.at(0),
-              (ast::MetricDef{"m", "g", ast::call("count_nodes", {ast::named("label", ast::var("L"))})}));
+              (ast::MetricDef{"m", "g", count}));
 }
 
 }  // namespace

@@ -88,7 +88,8 @@ TEST(BuildProgram, FirstFailingDeclarationEndsTheWalk) {
 }
 
 TEST(BuildProgram, BodySourceIsTheBodyFromBraceToBrace) {
-    const std::string model_body = "{\n    // model comment\n    node N { x ~ Gaussian(mean = 0) }\n}";
+    const std::string model_body =
+        "{\n    // model comment\n    node N { x ~ Gaussian(mean = 0) }\n}";
     const std::string evidence_body = "{ /* nothing\n observed */ }";
     const ast::ProgramAst program = parse_program("belief_model M on S   " + model_body +
                                                   "\nevidence E on M\n\t" + evidence_body + "\n");
