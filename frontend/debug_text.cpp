@@ -8,16 +8,14 @@
 
 #include <variant>
 
+#include "frontend/support/overloaded.hpp"
 #include "frontend/support/utf8.hpp"
 
 namespace morvane::frontend {
 
 namespace {
 
-template <typename... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
+using support::Overloaded;
 
 // Writes `Name { a: x, b: y }` field by field.
 class RecordWriter {

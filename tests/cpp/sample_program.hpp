@@ -3,7 +3,15 @@
 // debug-text and IR tests.
 #pragma once
 
+#include <ostream>
+
 #include "frontend/ast.hpp"
+#include "frontend/debug_text.hpp"
+
+// Failed expectations show expressions in their debug text.
+namespace morvane::frontend::ast {
+inline void PrintTo(const ExprAst& e, std::ostream* os) { *os << frontend::debug_text(e); }
+}  // namespace morvane::frontend::ast
 
 namespace morvane::testing {
 
