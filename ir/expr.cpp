@@ -1,13 +1,14 @@
-// Special members and tree conversions of ExprIR, all spine-iterative.
+// Special members and tree conversions of ExprIR; none of them recurses
+// (see frontend/ast_walk.hpp).
 #include "ir/expr.hpp"
 
-#include "frontend/ast_spine.hpp"
+#include "frontend/ast_walk.hpp"
 
 namespace morvane::ir {
 
-namespace spine = frontend::ast::spine;
+namespace walk = frontend::ast::walk;
 
-ExprIR::ExprIR(const ExprIR& other) : node(Number{0.0}) { spine::convert_into(*this, other); }
+ExprIR::ExprIR(const ExprIR& other) : node(Number{0.0}) { walk::convert_into(*this, other); }
 
 ExprIR& ExprIR::operator=(const ExprIR& other) {
     if (this != &other) *this = ExprIR(other);
@@ -21,16 +22,16 @@ ExprIR& ExprIR::operator=(ExprIR&& other) noexcept {
     return *this;
 }
 
-ExprIR::~ExprIR() { spine::destroy_children(*this); }
+ExprIR::~ExprIR() { walk::destroy_children(*this); }
 
-bool operator==(const ExprIR& a, const ExprIR& b) { return spine::equal(a, b); }
+bool operator==(const ExprIR& a, const ExprIR& b) { return walk::equal(a, b); }
 
-ExprIR ExprIR::from(const ast::ExprAst& expr) { return spine::convert<ExprIR>(expr); }
+ExprIR ExprIR::from(const ast::ExprAst& expr) { return walk::convert<ExprIR>(expr); }
 
-ast::ExprAst ExprIR::to_ast() const { return spine::convert<ast::ExprAst>(*this); }
+ast::ExprAst ExprIR::to_ast() const { return walk::convert<ast::ExprAst>(*this); }
 
-CallArgIR CallArgIR::from(const ast::CallArg& arg) { return spine::convert_arg<CallArgIR>(arg); }
+CallArgIR CallArgIR::from(const ast::CallArg& arg) { return walk::convert_arg<CallArgIR>(arg); }
 
-ast::CallArg CallArgIR::to_ast() const { return spine::convert_arg<ast::CallArg>(*this); }
+ast::CallArg CallArgIR::to_ast() const { return walk::convert_arg<ast::CallArg>(*this); }
 
 }  // namespace morvane::ir

@@ -3,8 +3,8 @@
 // ExprIR mirrors ast::ExprAst variant for variant and field for field; it is
 // what the optimizer folds and what every flow run converts back to tree
 // form before evaluating. Like the tree, it is a plain owned value whose
-// copy, equality, teardown and conversions loop along the left spine
-// (Binary.left, Field.target) and recurse only into the other children.
+// copy, equality, teardown and conversions never recurse, so expressions of
+// any depth are safe.
 #pragma once
 
 #include <optional>

@@ -2,9 +2,13 @@
 //
 // Folding follows the evaluator's arithmetic exactly (absolute tolerance
 // 1e-12 for equality and the division guard, IEEE comparisons, no
-// short-circuit), and folds an operation only when the evaluator could not
-// fail on it, so that an optimized program gives the same values and the
-// same errors as the program it came from.
+// short-circuit) and computes an operation only when the evaluator could not
+// fail on it: a division by a value within 1e-12 of zero or a non-finite
+// result stays an operation, so that the run reports it as it would have.
+//
+// fold_expr walks the expression without recursion (see fold_expr below),
+// since lowered expressions can be as deep as the longest operator chain of
+// the source.
 #include "ir/optimize.hpp"
 
 #include <cmath>
@@ -13,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "frontend/ast_walk.hpp"
 #include "frontend/support/overloaded.hpp"
 
 namespace morvane::ir {
@@ -22,6 +27,9 @@ using support::Overloaded;
 namespace {
 
 constexpr double kTolerance = 1e-12;
+
+// Rule expressions and prune predicates know no constant names.
+const ConstantMap kNoConstants;
 
 // The numeric value of a constant: a Number's value, 1.0 or 0.0 for a Bool.
 std::optional<double> constant_value(const ExprIR& expr) {
@@ -92,29 +100,46 @@ ExprIR fold_unary(ast::UnaryOp op, ExprIR operand) {
     return ExprIR::Unary{op, Box<ExprIR>(std::move(operand))};
 }
 
-ExprIR fold_exists(const ExprIR::Exists& test, const ConstantMap& constants) {
-    if (!test.where_expr) return test;
-    ExprIR where = fold_expr(**test.where_expr, constants);
-    if (is_false_constant(where)) return ExprIR::Bool{test.negated};
+// An existence test whose where-expression folded to `where`.
+ExprIR fold_exists(const ExprIR::Exists& test, ExprIR where) {
+    if (is_false_constant(where)) return ExprIR::Bool{test.negated};  // nothing can match
     if (constant_value(where)) return ExprIR::Exists{test.pattern, std::nullopt, test.negated};
     return ExprIR::Exists{test.pattern, Box<ExprIR>(std::move(where)), test.negated};
 }
 
-CallArgIR fold_arg(const CallArgIR& arg, const ConstantMap& constants) {
-    return std::visit(
-        Overloaded{
-            [&](const CallArgIR::Positional& x) -> CallArgIR {
-                return CallArgIR::Positional{fold_expr(x.value, constants)};
-            },
-            [&](const CallArgIR::Named& x) -> CallArgIR {
-                return CallArgIR::Named{x.name, fold_expr(x.value, constants)};
-            },
-        },
-        arg.node);
+// The children of one expression node, in the order they are folded.
+std::vector<const ExprIR*>& children_of(const ExprIR& expr, std::vector<const ExprIR*>& out) {
+    out.clear();
+    std::visit(Overloaded{
+                   [&](const ExprIR::Field& x) { out.push_back(x.target.get()); },
+                   [&](const ExprIR::Call& x) {
+                       for (const auto& arg : x.args) {
+                           out.push_back(&frontend::ast::walk::arg_value(arg));
+                       }
+                   },
+                   [&](const ExprIR::Unary& x) { out.push_back(x.expr.get()); },
+                   [&](const ExprIR::Binary& x) {
+                       out.push_back(x.left.get());
+                       out.push_back(x.right.get());
+                   },
+                   [&](const ExprIR::Exists& x) {
+                       if (x.where_expr) out.push_back(x.where_expr->get());
+                   },
+                   [](const auto&) {},  // Number, Bool, Var
+               },
+               expr.node);
+    return out;
 }
 
-// Folds a node that does not continue the left spine.
-ExprIR fold_off_spine(const ExprIR& expr, const ConstantMap& constants) {
+// Rebuilds one node from its folded children, which are the last entries
+// of `folded` (in the order of children_of); removes them and returns the
+// folded node.
+ExprIR combine(const ExprIR& expr, std::vector<ExprIR>& folded, const ConstantMap& constants) {
+    auto pop = [&folded] {
+        ExprIR last = std::move(folded.back());
+        folded.pop_back();
+        return last;
+    };
     return std::visit(
         Overloaded{
             [&](const ExprIR::Var& x) -> ExprIR {
@@ -123,25 +148,42 @@ ExprIR fold_off_spine(const ExprIR& expr, const ConstantMap& constants) {
                 }
                 return x;
             },
+            [&](const ExprIR::Field& x) -> ExprIR {
+                return ExprIR::Field{Box<ExprIR>(pop()), x.field};
+            },
             [&](const ExprIR::Call& x) -> ExprIR {
-                ExprIR::Call folded{x.name, {}};
-                folded.args.reserve(x.args.size());
-                for (const auto& arg : x.args) folded.args.push_back(fold_arg(arg, constants));
-                return folded;
+                // Arguments keep their kind and name; the call itself is
+                // never evaluated.
+                ExprIR::Call call{x.name, {}};
+                call.args.reserve(x.args.size());
+                const auto values = folded.end() - static_cast<ptrdiff_t>(x.args.size());
+                for (size_t i = 0; i < x.args.size(); ++i) {
+                    ExprIR& value = values[static_cast<ptrdiff_t>(i)];
+                    if (auto* n = std::get_if<CallArgIR::Named>(&x.args[i].node)) {
+                        call.args.emplace_back(CallArgIR::Named{n->name, std::move(value)});
+                    } else {
+                        call.args.emplace_back(CallArgIR::Positional{std::move(value)});
+                    }
+                }
+                folded.erase(values, folded.end());
+                return call;
             },
-            [&](const ExprIR::Unary& x) -> ExprIR {
-                return fold_unary(x.op, fold_expr(*x.expr, constants));
+            [&](const ExprIR::Unary& x) -> ExprIR { return fold_unary(x.op, pop()); },
+            [&](const ExprIR::Binary& x) -> ExprIR {
+                ExprIR right = pop();
+                ExprIR left = pop();
+                return fold_binary(x.op, std::move(left), std::move(right));
             },
-            [&](const ExprIR::Exists& x) -> ExprIR { return fold_exists(x, constants); },
-            // Number and Bool stay; Binary and Field are spine nodes, which
-            // fold_expr handles itself.
-            [&](const auto&) -> ExprIR { return expr; },
+            [&](const ExprIR::Exists& x) -> ExprIR {
+                if (!x.where_expr) return x;
+                return fold_exists(x, pop());
+            },
+            [&](const auto&) -> ExprIR { return expr; },  // Number, Bool
         },
         expr.node);
 }
 
 std::vector<TransformIR> rewrite_pipeline(const std::vector<TransformIR>& transforms) {
-    static const ConstantMap kNoConstants;
     std::vector<TransformIR> out;
     out.reserve(transforms.size());
     for (const auto& transform : transforms) {
@@ -199,7 +241,6 @@ FlowIR optimize_flow(const FlowIR& flow) {
 }
 
 ActionIR fold_action(const ActionIR& action) {
-    static const ConstantMap kNoConstants;
     return std::visit(
         Overloaded{
             [](const ActionIR::Let& x) -> ActionIR {
@@ -219,7 +260,6 @@ ActionIR fold_action(const ActionIR& action) {
 }
 
 RuleIR fold_rule(const RuleIR& rule) {
-    static const ConstantMap kNoConstants;
     RuleIR out{rule.name, rule.on_model, rule.patterns, {}, rule.mode, std::nullopt};
     if (rule.where_expr) out.where_expr = fold_expr(*rule.where_expr, kNoConstants);
     out.actions.reserve(rule.actions.size());
@@ -250,32 +290,29 @@ std::unordered_set<std::string_view> applied_rules(const std::vector<FlowIR>& fl
 }  // namespace
 
 ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants) {
-    // Down the left spine, then fold its bottom node and rebuild upwards; the
-    // left operand of every Binary is folded before its right operand.
-    std::vector<const ExprIR*> spine;
-    const ExprIR* bottom = &expr;
-    for (;;) {
-        if (auto* b = std::get_if<ExprIR::Binary>(&bottom->node)) {
-            spine.push_back(bottom);
-            bottom = b->left.get();
-        } else if (auto* f = std::get_if<ExprIR::Field>(&bottom->node)) {
-            spine.push_back(bottom);
-            bottom = f->target.get();
-        } else {
-            break;
+    // Post-order without recursion: a node is entered (its children queued,
+    // the first child on top) and, once its children are folded, left
+    // (rebuilt from them). Folded results wait on their own stack.
+    struct Visit {
+        const ExprIR* expr;
+        bool entered;
+    };
+    std::vector<Visit> visits{{&expr, false}};
+    std::vector<ExprIR> folded;
+    std::vector<const ExprIR*> children;
+    while (!visits.empty()) {
+        Visit& top = visits.back();
+        const ExprIR* node = top.expr;
+        if (!top.entered) {
+            top.entered = true;
+            const auto& kids = children_of(*node, children);
+            for (auto it = kids.rbegin(); it != kids.rend(); ++it) visits.push_back({*it, false});
+            continue;
         }
+        visits.pop_back();
+        folded.push_back(combine(*node, folded, constants));
     }
-    ExprIR folded = fold_off_spine(*bottom, constants);
-    for (auto it = spine.rbegin(); it != spine.rend(); ++it) {
-        if (auto* b = std::get_if<ExprIR::Binary>(&(*it)->node)) {
-            ExprIR right = fold_expr(*b->right, constants);
-            folded = fold_binary(b->op, std::move(folded), std::move(right));
-        } else {
-            const auto& f = std::get<ExprIR::Field>((*it)->node);
-            folded = ExprIR::Field{Box<ExprIR>(std::move(folded)), f.field};
-        }
-    }
-    return folded;
+    return std::move(folded.back());
 }
 
 ProgramIR optimize_program(const ProgramIR& program) {

@@ -7,9 +7,7 @@
 namespace morvane::ir {
 namespace {
 
-using morvane::testing::add_chain;
-using morvane::testing::field_chain;
-using morvane::testing::kDeepChain;
+using morvane::testing::kDeepShapes;
 using morvane::testing::sample_expr;
 using morvane::testing::sample_program;
 
@@ -92,12 +90,13 @@ TEST(Lowering, CopiesAreIndependent) {
     EXPECT_EQ(copy, ProgramIR::from(program));
 }
 
-TEST(Lowering, DeepChainsRoundTripWithoutRecursion) {
-    for (ast::ExprAst (*make)(size_t) : {+[](size_t n) { return add_chain(n); }, &field_chain}) {
-        std::optional<ExprIR> lowered = ExprIR::from(make(kDeepChain));
+TEST(Lowering, DeepExpressionsRoundTripWithoutRecursion) {
+    for (const auto& shape : kDeepShapes) {
+        SCOPED_TRACE(shape.name);
+        std::optional<ExprIR> lowered = ExprIR::from(shape.make(shape.depth));
         const ast::ExprAst back = lowered->to_ast();
         lowered.reset();
-        EXPECT_TRUE(back == make(kDeepChain));
+        EXPECT_TRUE(back == shape.make(shape.depth));
     }
 }
 
