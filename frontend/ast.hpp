@@ -355,6 +355,8 @@ struct ExprAst {
     ExprAst(T&& alternative) : node(std::forward<T>(alternative)) {}
 
     // Deep copy, equality and teardown work at any depth without recursion.
+    // Assign whole expressions rather than `node` when the source may be a
+    // subtree of the target: only ExprAst's own assignment handles that.
     ExprAst(const ExprAst& other);
     ExprAst(ExprAst&& other) noexcept = default;
     // Safe when `other` is a subtree of this expression.

@@ -71,6 +71,8 @@ struct ExprIR {
         requires std::is_constructible_v<Node, T&&>
     ExprIR(T&& alternative) : node(std::forward<T>(alternative)) {}
 
+    // As for ast::ExprAst: assign whole expressions, not `node`, when the
+    // source may be a subtree of the target.
     ExprIR(const ExprIR& other);
     ExprIR(ExprIR&& other) noexcept = default;
     // Safe when `other` is a subtree of this expression.
