@@ -78,11 +78,14 @@ TEST(ParserTokens, WhitespaceAndCommentsSeparateTokens) {
         {Rule::program, "schema\vA {}", error_at("schema\vA {}", 7, "expected ident")},
         {Rule::program, "schema\u00a0A {}", error_at("schema\u00a0A {}", 7, "expected ident")},
     });
-    const ParseResult result = CorventaParser::parse(Rule::program, "  // c\n");
-    ASSERT_TRUE(result);
-    const Pair program = *result.tree().pairs().peek();
-    EXPECT_EQ(program.as_span(), (ByteSpan{0, 7}));
-    EXPECT_EQ(program.into_inner().peek()->as_span(), (ByteSpan{7, 7}));
+    for (const std::string text : {"", "  // c\n"}) {
+        const ParseResult result = CorventaParser::parse(Rule::program, text);
+        ASSERT_TRUE(result);
+        const auto end = static_cast<uint32_t>(text.size());
+        const Pair program = *result.tree().pairs().peek();
+        EXPECT_EQ(program.as_span(), (ByteSpan{0, end}));
+        EXPECT_EQ(program.into_inner().peek()->as_span(), (ByteSpan{end, end}));
+    }
 }
 
 // Every keyword token matches its word as a whole word only, and its alias

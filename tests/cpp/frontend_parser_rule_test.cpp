@@ -153,6 +153,9 @@ TEST(ParserRuleDecls, RefusedForms) {
              {act + "delete e (@) } }", "expected delete_arg"},
              {act + "suppress e @(weight = 3, weight = 4) } }",
               "expected action_stmt, suppress_args, or suppress_arg"},
+             // Argument words are literals: a longer word fails at its "=".
+             {act + "non_bayesian_nudge n.v to 1 variance = increase @(factors = 2) } }", ""},
+             {act + "delete e @confidences = high } }", ""},
          }) {
         expect_error_at(c);
     }
