@@ -244,6 +244,10 @@ op_call: {
         if (tracking) {
             before = static_cast<uint32_t>(furthest_ == pos ? expected_.size() : 0);
         } else {
+            if (records.size() >= kMaxPairs) {
+                stopped_at_ = pos;
+                return Outcome::TooLarge;
+            }
             own_pair = static_cast<uint32_t>(records.size());
             records.push_back(detail::PairRecord{pos, site.rule});
         }
