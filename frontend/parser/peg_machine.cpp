@@ -111,10 +111,12 @@ Machine::Outcome Machine::run(uint32_t entry) {
     // the branch predictor learns every handler's likely successors (the
     // device CPython's and Lua's interpreters use). Listed in Op order.
     static const void* const kHandlers[] = {
-        &&op_lit,   &&op_set,       &&op_range,     &&op_any,    &&op_soi,     &&op_at_end,
-        &&op_span,  &&op_span_until, &&op_not_set,  &&op_not_lit, &&op_skip,   &&op_test,
-        &&op_test_fail, &&op_choice, &&op_commit,   &&op_partial_commit, &&op_fail_twice,
-        &&op_fail,  &&op_call,      &&op_ret,       &&op_rts,    &&op_halt,
+        &&op_lit,       &&op_set,    &&op_range,  &&op_any,
+        &&op_soi,       &&op_at_end, &&op_span,   &&op_span_until,
+        &&op_not_set,   &&op_not_lit, &&op_skip,  &&op_test,
+        &&op_test_fail, &&op_choice, &&op_commit, &&op_partial_commit,
+        &&op_fail_twice, &&op_fail,  &&op_call,   &&op_ret,
+        &&op_rts,       &&op_halt,
     };
     static_assert(sizeof kHandlers / sizeof kHandlers[0] == kOpCount);
 #define MORVANE_NEXT() goto* kHandlers[static_cast<uint8_t>(code[pc].op)]

@@ -47,7 +47,8 @@ TEST(ParserExpressions, TreesOfTheLevels) {
                           ", op_add \"+\", mul_expr [unary_expr > postfix > ident \"b\", op_mul "
                           "\"*\", unary_expr > postfix > ident \"c\"]]"},
         {"-5", kToUnary + " [op_unary \"-\", unary_expr > postfix > number \"5\"]"},
-        {"not x", kToUnary + " [op_unary > kw_not_tok \"not\", unary_expr > postfix > ident \"x\"]"},
+        {"not x",
+         kToUnary + " [op_unary > kw_not_tok \"not\", unary_expr > postfix > ident \"x\"]"},
         {"f(a, n = 2).y", kToPostfix + " [ident \"f\", call_suffix [" + operand("ident \"a\"") +
                               ", named_arg [ident \"n\", " + operand("number \"2\"") +
                               "]], field_access > ident \"y\"]"},

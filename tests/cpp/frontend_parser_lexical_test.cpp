@@ -126,7 +126,8 @@ TEST(ParserKeywords, KeywordsAreNotReserved) {
         {Rule::program, "schemaA {}", error_at("schemaA {}", 1, "expected program")},
         {Rule::program, "schema rule { node edge { a: b } }",
          "program [schema_decl [kw_schema_tok \"schema\", ident \"rule\", block_schema > node_decl "
-         "[kw_node_tok \"node\", ident \"edge\", attr_decl [ident \"a\", ident \"b\"]]], EOI \"\"]"},
+         "[kw_node_tok \"node\", ident \"edge\", attr_decl [ident \"a\", ident \"b\"]]], "
+         "EOI \"\"]"},
         {Rule::expr, "not(x)",
          "expr > or_expr > and_expr > cmp_expr > add_expr > mul_expr > unary_expr [op_unary > "
          "kw_not_tok \"not\", unary_expr > postfix > paren_expr > expr > or_expr > and_expr > "
