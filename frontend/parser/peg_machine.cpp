@@ -15,10 +15,15 @@ namespace {
 
 constexpr uint32_t kNoPair = 0xFFFFFFFFu;
 
-// Bytes of the character led by `lead`, never more than remain.
-uint32_t char_length(uint8_t lead, uint32_t remaining) {
-    const uint32_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    return length < remaining ? length : remaining;
+// Bytes of the character at `p`: its lead byte and the continuation bytes
+// that follow it, so that text that is not valid UTF-8 still advances by
+// whole characters as line_col counts them.
+uint32_t char_length(const uint8_t* p, uint32_t remaining) {
+    const uint8_t lead = p[0];
+    const uint32_t expected = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t length = 1;
+    while (length < expected && length < remaining && (p[length] & 0xC0) == 0x80) ++length;
+    return length;
 }
 
 }  // namespace
@@ -150,7 +155,7 @@ op_range: {
 }
 op_any:
     if (pos >= n) goto fail;
-    pos += char_length(s[pos], n - pos);
+    pos += char_length(s + pos, n - pos);
     ++pc;
     MORVANE_NEXT();
 op_soi:
