@@ -56,6 +56,9 @@ ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
 
     auto store = std::make_unique<detail::TreeStore>();
     store->text = text;
+    // Programs hold about one pair per three to five bytes; room for one in
+    // three spares most of them any regrowth of the buffer.
+    store->records.reserve(text.size() / 3 + 16);
     Machine builder(*program_, text, max_depth_, store.get());
     switch (builder.run(entry)) {
         case Machine::Outcome::Matched:
@@ -63,7 +66,10 @@ ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
             // pair index.
             std::sort(store->overflow.begin(), store->overflow.end(),
                       [](const auto& a, const auto& b) { return a.index < b.index; });
-            store->records.shrink_to_fit();
+            // Give back room only where much of it went unused.
+            if (store->records.capacity() > store->records.size() / 4 * 5 + 16) {
+                store->records.shrink_to_fit();
+            }
             store->overflow.shrink_to_fit();
             return ParseTree(std::move(store));
         case Machine::Outcome::TooDeep:

@@ -30,11 +30,12 @@ Machine::Machine(const Program& program, std::string_view text, uint32_t max_dep
       max_depth_(max_depth),
       store_(store != nullptr ? store : &scratch_),
       tracking_(store == nullptr) {
-    stack_.reserve(256);
+    stack_.resize(256);
 }
 
-void Machine::open_pair(uint8_t rule, uint32_t pos) {
-    store_->records.push_back(detail::PairRecord{pos, rule});
+Machine::Frame* Machine::reserve_frame(uint32_t top) {
+    if (top == stack_.size()) stack_.resize(stack_.size() * 2);
+    return stack_.data();
 }
 
 void Machine::close_pair(uint32_t index, uint32_t pos) {
@@ -76,6 +77,7 @@ Machine::Outcome Machine::run(uint32_t entry) {
     const auto* const s = reinterpret_cast<const uint8_t*>(text_.data());
     const auto n = static_cast<uint32_t>(text_.size());
     const ByteSet& skip_set = sets[program_.skip_set];
+    const ByteSet& skip_span_set = sets[program_.skip_span_set];
     auto& records = store_->records;
     auto& overflow = store_->overflow;
     const bool tracking = tracking_;
@@ -83,6 +85,20 @@ Machine::Outcome Machine::run(uint32_t entry) {
     uint32_t pos = 0;
     uint32_t pc = entry;
     uint32_t depth = 0;
+    // The stack lives in stack_; `top` counts the frames in use.
+    Frame* frames = stack_.data();
+    uint32_t top = 0;
+    auto push = [&](uint32_t resume, uint32_t at, uint32_t records_kept, uint32_t extra,
+                    uint32_t site, FrameKind kind) {
+        if (top == stack_.size()) frames = reserve_frame(top);
+        Frame& frame = frames[top++];
+        frame.pc = resume;
+        frame.pos = at;
+        frame.records = records_kept;
+        frame.extra = extra;
+        frame.site = site;
+        frame.kind = kind;
+    };
 
     auto next_in = [&](uint16_t set) { return pos < n && sets[set].test(s[pos]); };
     auto literal_at = [&](uint32_t index) {
@@ -91,169 +107,186 @@ Machine::Outcome Machine::run(uint32_t entry) {
                std::memcmp(s + pos, literal_bytes + lit.offset, lit.length) == 0;
     };
 
-    for (;;) {
-        const Instr in = code[pc];
-        switch (in.op) {
-            case Op::Lit:
-                if (!literal_at(in.arg)) goto fail;
-                pos += literals[in.arg].length;
-                ++pc;
-                continue;
-            case Op::Set:
-                if (!next_in(in.set)) goto fail;
-                ++pos;
-                ++pc;
-                continue;
-            case Op::Range: {
-                if (pos >= n) goto fail;
-                size_t after = pos;
-                const char32_t c = support::decode_next(text_, after);
-                const CharRange range = program_.ranges[in.arg];
-                if (c < range.low || c > range.high) goto fail;
-                pos = static_cast<uint32_t>(after);
-                ++pc;
-                continue;
-            }
-            case Op::Any:
-                if (pos >= n) goto fail;
-                pos += char_length(s[pos], n - pos);
-                ++pc;
-                continue;
-            case Op::Soi:
-                if (pos != 0) goto fail;
-                ++pc;
-                continue;
-            case Op::AtEnd:
-                if (pos != n) goto fail;
-                ++pc;
-                continue;
-            case Op::Span: {
-                const ByteSet& set = sets[in.set];
-                while (pos < n && set.test(s[pos])) ++pos;
-                ++pc;
-                continue;
-            }
-            case Op::SpanUntil: {
-                const LiteralRef lit = literals[in.arg];
-                const size_t at =
-                    text_.find(std::string_view(literal_bytes + lit.offset, lit.length), pos);
-                pos = at == std::string_view::npos ? n : static_cast<uint32_t>(at);
-                ++pc;
-                continue;
-            }
-            case Op::NotSet:
-                if (next_in(in.set)) goto fail;
-                ++pc;
-                continue;
-            case Op::NotLit:
-                if (literal_at(in.arg)) goto fail;
-                ++pc;
-                continue;
-            case Op::Skip:
-                if (pos < n && skip_set.test(s[pos])) {
-                    stack_.push_back(Frame{pc + 1, 0, 0, 0, 0, FrameKind::Return});
-                    pc = program_.skip_entry;
-                } else {
-                    ++pc;
-                }
-                continue;
-            case Op::Test:
-                if ((!tracking || (in.flags & kGuardWhileTracking)) && !next_in(in.set)) {
-                    pc = in.arg;
-                } else {
-                    ++pc;
-                }
-                continue;
-            case Op::TestFail:
-                if ((!tracking || (in.flags & kGuardWhileTracking)) && !next_in(in.set)) goto fail;
-                ++pc;
-                continue;
-            case Op::Choice:
-                stack_.push_back(Frame{in.arg, pos, static_cast<uint32_t>(records.size()),
-                                       static_cast<uint32_t>(overflow.size()), 0,
-                                       FrameKind::Backtrack});
-                ++pc;
-                continue;
-            case Op::Commit:
-                stack_.pop_back();
-                pc = in.arg;
-                continue;
-            case Op::PartialCommit: {
-                Frame& top = stack_.back();
-                top.pos = pos;
-                top.records = static_cast<uint32_t>(records.size());
-                top.extra = static_cast<uint32_t>(overflow.size());
-                pc = in.arg;
-                continue;
-            }
-            case Op::FailTwice:
-                stack_.pop_back();
-                goto fail;
-            case Op::Fail:
-                goto fail;
-            case Op::Call: {
-                const CallSite& site = calls[in.arg];
-                if ((!tracking || site.guard_while_tracking) && !site.can_be_empty &&
-                    !next_in(site.guard_set)) {
-                    goto fail;
-                }
-                if (depth >= max_depth_) {
-                    stopped_at_ = pos;
-                    return Outcome::TooDeep;
-                }
-                ++depth;
-                Frame frame{pc + 1, pos, kNoPair, 0, in.arg, FrameKind::Call};
-                if (site.opens_pair) {
-                    if (tracking) {
-                        frame.extra =
-                            static_cast<uint32_t>(furthest_ == pos ? expected_.size() : 0);
-                    } else {
-                        frame.records = static_cast<uint32_t>(records.size());
-                        open_pair(site.rule, pos);
-                    }
-                }
-                stack_.push_back(frame);
-                pc = site.target;
-                continue;
-            }
-            case Op::Ret: {
-                const Frame frame = stack_.back();
-                stack_.pop_back();
-                --depth;
-                if (frame.records != kNoPair) close_pair(frame.records, pos);
-                pc = frame.pc;
-                continue;
-            }
-            case Op::Rts:
-                pc = stack_.back().pc;
-                stack_.pop_back();
-                continue;
-            case Op::Halt:
-                stopped_at_ = pos;
-                return Outcome::Matched;
-        }
-    fail:
-        for (;;) {
-            if (stack_.empty()) {
-                stopped_at_ = pos;
-                return Outcome::Failed;
-            }
-            const Frame frame = stack_.back();
-            stack_.pop_back();
-            if (frame.kind == FrameKind::Backtrack) {
-                pos = frame.pos;
-                records.resize(frame.records);
-                overflow.resize(frame.extra);
-                pc = frame.pc;
-                break;
-            }
-            if (frame.kind == FrameKind::Call) {
-                --depth;
-                const CallSite& site = calls[frame.site];
-                if (tracking && site.opens_pair) track_failure(site.rule, frame.pos, frame.extra);
-            }
+    // Threaded dispatch: each handler jumps straight to the next one, so
+    // the branch predictor learns every handler's likely successors (the
+    // device CPython's and Lua's interpreters use). Listed in Op order.
+    static const void* const kHandlers[] = {
+        &&op_lit,   &&op_set,       &&op_range,     &&op_any,    &&op_soi,     &&op_at_end,
+        &&op_span,  &&op_span_until, &&op_not_set,  &&op_not_lit, &&op_skip,   &&op_test,
+        &&op_test_fail, &&op_choice, &&op_commit,   &&op_partial_commit, &&op_fail_twice,
+        &&op_fail,  &&op_call,      &&op_ret,       &&op_rts,    &&op_halt,
+    };
+    static_assert(sizeof kHandlers / sizeof kHandlers[0] == kOpCount);
+#define MORVANE_NEXT() goto* kHandlers[static_cast<uint8_t>(code[pc].op)]
+
+    MORVANE_NEXT();
+
+op_lit: {
+    const LiteralRef lit = literals[code[pc].arg];
+    if (pos >= n || s[pos] != static_cast<uint8_t>(literal_bytes[lit.offset]) ||
+        !literal_at(code[pc].arg)) {
+        goto fail;
+    }
+    pos += lit.length;
+    ++pc;
+    MORVANE_NEXT();
+}
+op_set:
+    if (!next_in(code[pc].set)) goto fail;
+    ++pos;
+    ++pc;
+    MORVANE_NEXT();
+op_range: {
+    if (pos >= n) goto fail;
+    size_t after = pos;
+    const char32_t c = support::decode_next(text_, after);
+    const CharRange range = program_.ranges[code[pc].arg];
+    if (c < range.low || c > range.high) goto fail;
+    pos = static_cast<uint32_t>(after);
+    ++pc;
+    MORVANE_NEXT();
+}
+op_any:
+    if (pos >= n) goto fail;
+    pos += char_length(s[pos], n - pos);
+    ++pc;
+    MORVANE_NEXT();
+op_soi:
+    if (pos != 0) goto fail;
+    ++pc;
+    MORVANE_NEXT();
+op_at_end:
+    if (pos != n) goto fail;
+    ++pc;
+    MORVANE_NEXT();
+op_span: {
+    const ByteSet& set = sets[code[pc].set];
+    while (pos < n && set.test(s[pos])) ++pos;
+    ++pc;
+    MORVANE_NEXT();
+}
+op_span_until: {
+    const LiteralRef lit = literals[code[pc].arg];
+    const size_t at = text_.find(std::string_view(literal_bytes + lit.offset, lit.length), pos);
+    pos = at == std::string_view::npos ? n : static_cast<uint32_t>(at);
+    ++pc;
+    MORVANE_NEXT();
+}
+op_not_set:
+    if (next_in(code[pc].set)) goto fail;
+    ++pc;
+    MORVANE_NEXT();
+op_not_lit:
+    if (literal_at(code[pc].arg)) goto fail;
+    ++pc;
+    MORVANE_NEXT();
+op_skip:
+    while (pos < n && skip_span_set.test(s[pos])) ++pos;
+    if (pos < n && skip_set.test(s[pos])) {
+        push(pc + 1, 0, 0, 0, 0, FrameKind::Return);
+        pc = program_.skip_entry;
+    } else {
+        ++pc;
+    }
+    MORVANE_NEXT();
+op_test: {
+    const Instr& in = code[pc];
+    if ((!tracking || (in.flags & kGuardWhileTracking)) && !next_in(in.set)) {
+        pc = in.arg;
+    } else {
+        ++pc;
+    }
+    MORVANE_NEXT();
+}
+op_test_fail: {
+    const Instr& in = code[pc];
+    if ((!tracking || (in.flags & kGuardWhileTracking)) && !next_in(in.set)) goto fail;
+    ++pc;
+    MORVANE_NEXT();
+}
+op_choice:
+    push(code[pc].arg, pos, static_cast<uint32_t>(records.size()),
+         static_cast<uint32_t>(overflow.size()), 0, FrameKind::Backtrack);
+    ++pc;
+    MORVANE_NEXT();
+op_commit:
+    --top;
+    pc = code[pc].arg;
+    MORVANE_NEXT();
+op_partial_commit: {
+    Frame& frame = frames[top - 1];
+    frame.pos = pos;
+    frame.records = static_cast<uint32_t>(records.size());
+    frame.extra = static_cast<uint32_t>(overflow.size());
+    pc = code[pc].arg;
+    MORVANE_NEXT();
+}
+op_fail_twice:
+    --top;
+    goto fail;
+op_fail:
+    goto fail;
+op_call: {
+    const uint32_t site_index = code[pc].arg;
+    const CallSite& site = calls[site_index];
+    if ((!tracking || site.guard_while_tracking) && !site.can_be_empty &&
+        !next_in(site.guard_set)) {
+        goto fail;
+    }
+    if (depth >= max_depth_) {
+        stopped_at_ = pos;
+        return Outcome::TooDeep;
+    }
+    ++depth;
+    uint32_t own_pair = kNoPair;
+    uint32_t before = 0;
+    if (site.opens_pair) {
+        if (tracking) {
+            before = static_cast<uint32_t>(furthest_ == pos ? expected_.size() : 0);
+        } else {
+            own_pair = static_cast<uint32_t>(records.size());
+            records.push_back(detail::PairRecord{pos, site.rule});
         }
     }
+    push(pc + 1, pos, own_pair, before, site_index, FrameKind::Call);
+    pc = site.target;
+    MORVANE_NEXT();
+}
+op_ret: {
+    const Frame& frame = frames[--top];
+    --depth;
+    if (frame.records != kNoPair) close_pair(frame.records, pos);
+    pc = frame.pc;
+    MORVANE_NEXT();
+}
+op_rts:
+    pc = frames[--top].pc;
+    MORVANE_NEXT();
+op_halt:
+    stopped_at_ = pos;
+    return Outcome::Matched;
+
+fail:
+    for (;;) {
+        if (top == 0) {
+            stopped_at_ = pos;
+            return Outcome::Failed;
+        }
+        const Frame& frame = frames[--top];
+        if (frame.kind == FrameKind::Backtrack) {
+            pos = frame.pos;
+            records.resize(frame.records);
+            overflow.resize(frame.extra);
+            pc = frame.pc;
+            MORVANE_NEXT();
+        }
+        if (frame.kind == FrameKind::Call) {
+            --depth;
+            const CallSite& site = calls[frame.site];
+            if (tracking && site.opens_pair) track_failure(site.rule, frame.pos, frame.extra);
+        }
+    }
+#undef MORVANE_NEXT
 }
 
 }  // namespace morvane::frontend::parser::peg

@@ -40,7 +40,9 @@ public:
     const std::vector<uint8_t>& expected() const { return expected_; }
 
 private:
-    enum class FrameKind : uint8_t { Backtrack, Call, Return };
+    // Every field is a full word: frames are written field by field on the
+    // hot path, and mixed widths would make the writes merge badly.
+    enum class FrameKind : uint32_t { Backtrack, Call, Return };
 
     struct Frame {
         uint32_t pc;        // Backtrack: where to resume; Call, Return: return address
@@ -51,7 +53,8 @@ private:
         FrameKind kind;
     };
 
-    void open_pair(uint8_t rule, uint32_t pos);
+    // Room for one more frame; returns the frame array, which may move.
+    Frame* reserve_frame(uint32_t top);
     void close_pair(uint32_t index, uint32_t pos);
     void track_failure(uint8_t rule, uint32_t start, uint32_t before);
 

@@ -85,6 +85,7 @@ public:
         emit_expr(skip_expr_, Variant::Atomic);
         emit(Op::Rts);
         program_.skip_set = set_index(skip_first_);
+        program_.skip_span_set = set_index(whitespace_span_set());
         while (!pending_.empty()) {
             const auto [rule, variant] = pending_.back();
             pending_.pop_back();
@@ -155,6 +156,16 @@ private:
             skip.items.push_back(wrap(Expr::Kind::Star, std::move(step)));
         }
         return skip;
+    }
+
+    // The bytes WHITESPACE spans when its body is `class+`: skipping them
+    // directly is what the skip routine's leading WHITESPACE* would do.
+    ByteSet whitespace_span_set() const {
+        ByteSet set;
+        if (whitespace_ < 0) return set;
+        const Expr& body = bodies_[whitespace_];
+        if (body.kind != Expr::Kind::Plus || !byte_class(body.items[0], set)) return ByteSet{};
+        return set;
     }
 
     // ---- contexts -----------------------------------------------------

@@ -65,6 +65,8 @@ enum class Op : uint8_t {
     Halt,           // the start rule matched
 };
 
+inline constexpr size_t kOpCount = static_cast<size_t>(Op::Halt) + 1;
+
 // For Test and TestFail: the guard also acts when the machine tracks,
 // because the guarded element holds no tracked call.
 inline constexpr uint8_t kGuardWhileTracking = 1;
@@ -105,6 +107,10 @@ struct Program {
     std::vector<uint32_t> start_entry;  // per rule: code that calls it and halts
     uint32_t skip_entry = 0;
     uint16_t skip_set = 0;              // bytes a skip can begin with
+    // When WHITESPACE is one or more bytes of a class, a skip first spans
+    // that class directly and enters the skip routine only where a byte of
+    // skip_set remains (a comment can begin). Empty otherwise.
+    uint16_t skip_span_set = 0;
 };
 
 struct RuleTable {
