@@ -63,9 +63,10 @@ public:
         const auto [slot, inserted] = values_.emplace(key, value);
         if (inserted) return;
         if (std::fabs(slot->second - value) > kCorrelationTolerance) {
-            site_.fail(fill("Conflicting Gaussian correlation values for '{}.{}' and '{}.{}': {} vs {}",
-                            node_type_, key.first, node_type_, key.second,
-                            plain_number(slot->second), plain_number(value)));
+            site_.fail(
+                fill("Conflicting Gaussian correlation values for '{}.{}' and '{}.{}': {} vs {}",
+                     node_type_, key.first, node_type_, key.second, plain_number(slot->second),
+                     plain_number(value)));
         }
         slot->second = value;
     }
@@ -87,8 +88,8 @@ void check_correlations(std::string_view label, std::string_view attr,
                            name, target));
         }
         if (target == attr && std::fabs(value - 1.0) > kCorrelationTolerance) {
-            site.fail(fill("{} Gaussian self-correlation must be 1, got {}", label,
-                           plain_number(value)));
+            site.fail(
+                fill("{} Gaussian self-correlation must be 1, got {}", label, plain_number(value)));
         }
         table.enter(attr, target, value);
     }
@@ -102,7 +103,8 @@ void check_node_block(const ast::BeliefModel& model, const ast::Schema& schema,
     }
     // A correlation may name an attribute declared further down the block.
     NameSet declared;
-    for (const auto& [attr, posterior] : block.attrs) declared.insert(attr);
+    for (const auto& [attr, posterior] : block.attrs)
+        declared.insert(attr);
 
     NameSet seen;
     CorrelationTable correlations(block.node_type, site);
@@ -156,8 +158,8 @@ void check_belief_model(const ast::ProgramAst& program, size_t index,
 
     const ast::Schema* schema = find_schema(program, model.on_schema);
     if (!schema) {
-        site.fail(fill("Belief model '{}' references unknown schema '{}'", model.name,
-                       model.on_schema));
+        site.fail(
+            fill("Belief model '{}' references unknown schema '{}'", model.name, model.on_schema));
     }
     for (const ast::NodeBeliefDecl& block : model.nodes) {
         check_node_block(model, *schema, block, site);
@@ -166,13 +168,15 @@ void check_belief_model(const ast::ProgramAst& program, size_t index,
     std::map<std::string_view, const ast::PosteriorType*> first_blocks;
     for (const ast::EdgeBeliefDecl& block : model.edges) {
         if (!has_edge(*schema, block.edge_type)) {
-            site.fail(fill("Edge type '{}' not found in schema '{}'", block.edge_type, schema->name));
+            site.fail(
+                fill("Edge type '{}' not found in schema '{}'", block.edge_type, schema->name));
         }
         check_edge_block(block, site);
         const auto [slot, inserted] = first_blocks.emplace(block.edge_type, &block.exist);
         if (!inserted) {
-            site.fail(fill("Edge type '{}' declared multiple times in belief model '{}' (previous: {})",
-                           block.edge_type, model.name, debug_text(*slot->second)));
+            site.fail(
+                fill("Edge type '{}' declared multiple times in belief model '{}' (previous: {})",
+                     block.edge_type, model.name, debug_text(*slot->second)));
         }
     }
 }

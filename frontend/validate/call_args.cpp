@@ -31,7 +31,8 @@ SplitArgs::SplitArgs(const std::vector<ast::CallArg>& args) {
             }
             if (!replaced) named_.emplace_back(name, &n.value);
             if (named_.size() == kLinearNameLimit) {
-                for (size_t i = 0; i < named_.size(); ++i) index.emplace(named_[i].first, i);
+                for (size_t i = 0; i < named_.size(); ++i)
+                    index.emplace(named_[i].first, i);
             }
             continue;
         }

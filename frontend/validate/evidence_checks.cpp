@@ -35,7 +35,8 @@ void check_edge(const ast::BeliefModel& model, const ast::ObserveStmt::Edge& edg
                 const Site& site) {
     const ast::EdgeBeliefDecl* block = find_edge_block(model, edge.edge_type);
     if (!block) return;
-    const bool competing = std::holds_alternative<ast::PosteriorType::Categorical>(block->exist.node);
+    const bool competing =
+        std::holds_alternative<ast::PosteriorType::Categorical>(block->exist.node);
     const EvidenceMode mode = edge.mode;
     if (!competing && mode != EvidenceMode::Present && mode != EvidenceMode::Absent) {
         site.fail(fill("Edge '{}' is independent; use 'present' or 'absent', not '{}'",
@@ -43,9 +44,10 @@ void check_edge(const ast::BeliefModel& model, const ast::ObserveStmt::Edge& edg
     }
     if (competing && mode != EvidenceMode::Chosen && mode != EvidenceMode::Unchosen &&
         mode != EvidenceMode::ForcedChoice) {
-        site.fail(fill("Edge '{}' has competing posterior; use 'chosen', 'unchosen', or "
-                       "'forced_choice', not '{}'",
-                       edge.edge_type, evidence_mode_name(mode)));
+        site.fail(
+            fill("Edge '{}' has competing posterior; use 'chosen', 'unchosen', or "
+                 "'forced_choice', not '{}'",
+                 edge.edge_type, evidence_mode_name(mode)));
     }
 }
 
@@ -85,7 +87,8 @@ void check_evidence(const ast::ProgramAst& program, size_t index, const Validati
     for (const ast::ObserveStmt& observation : evidence.observations) {
         if (const auto* edge = std::get_if<ast::ObserveStmt::Edge>(&observation.node)) {
             check_edge(*model, *edge, site);
-        } else if (const auto* weight = std::get_if<ast::ObserveStmt::EdgeWeight>(&observation.node)) {
+        } else if (const auto* weight =
+                       std::get_if<ast::ObserveStmt::EdgeWeight>(&observation.node)) {
             check_edge_weight(*model, *weight, site);
         }
     }

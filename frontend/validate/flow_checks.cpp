@@ -25,8 +25,8 @@ void check_select_model(const ast::FlowDef& flow, const ast::GraphDef& graph,
     NameSet seen;
     for (const std::string& candidate : select.candidates) {
         if (candidate == graph.name) {
-            site.fail(
-                fill("flow '{}' graph '{}': select_model cannot reference itself", flow.name, graph.name));
+            site.fail(fill("flow '{}' graph '{}': select_model cannot reference itself", flow.name,
+                           graph.name));
         }
         if (!graph_names.contains(candidate)) {
             site.fail(fill("flow '{}' graph '{}': unknown select_model candidate '{}'", flow.name,
@@ -43,7 +43,8 @@ void check_select_model(const ast::FlowDef& flow, const ast::GraphDef& graph,
 
 void check_flow(const ast::FlowDef& flow, size_t index, const ValidationSourceMap* map) {
     NameSet graph_names;
-    for (const ast::GraphDef& graph : flow.graphs) graph_names.insert(graph.name);
+    for (const ast::GraphDef& graph : flow.graphs)
+        graph_names.insert(graph.name);
 
     // Prune transforms are numbered over the whole flow, as in the map.
     size_t prune_index = 0;
@@ -57,7 +58,8 @@ void check_flow(const ast::FlowDef& flow, size_t index, const ValidationSourceMa
                 walk_expr(prune->predicate, site);
                 ++prune_index;
             }
-        } else if (const auto* select = std::get_if<ast::GraphExpr::SelectModel>(&graph.expr.node)) {
+        } else if (const auto* select =
+                       std::get_if<ast::GraphExpr::SelectModel>(&graph.expr.node)) {
             check_select_model(flow, graph, *select, graph_names);
         }
     }

@@ -141,8 +141,7 @@ private:
     }
 
     // The functions evaluated once per node, inside a node pipeline.
-    void check_node_function(std::string_view name, const SplitArgs& args,
-                             MetricExprFlags flags) {
+    void check_node_function(std::string_view name, const SplitArgs& args, MetricExprFlags flags) {
         const auto& p = args.positional();
         if (name == "E" || name == "stddev" || name == "variance" || name == "effective_n") {
             if (!args.named().empty() || p.size() != 1) {
@@ -161,8 +160,10 @@ private:
             }
             MetricExprFlags rest = flags;
             rest.ident_position = false;
-            for (size_t i = 1; i < p.size(); ++i) check(*p[i], rest);
-            for (const auto& [arg_name, value] : args.named()) check(*value, rest);
+            for (size_t i = 1; i < p.size(); ++i)
+                check(*p[i], rest);
+            for (const auto& [arg_name, value] : args.named())
+                check(*value, rest);
         } else if (name == "entropy") {
             if (p.size() < 2) site_.fail("entropy(): requires node and edge_type arguments");
             if (!is_var_named(*p[0], "node")) {

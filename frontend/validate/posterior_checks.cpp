@@ -31,15 +31,15 @@ void validate_gaussian_params(std::string_view label, const ast::PosteriorParams
         }
         if (name == "prior_mean") {
             if (seen_mean) {
-                site.fail(fill("{} GaussianPosterior parameter 'prior_mean' declared multiple times",
-                               label));
+                site.fail(fill(
+                    "{} GaussianPosterior parameter 'prior_mean' declared multiple times", label));
             }
             seen_mean = true;
         } else if (name == "prior_precision") {
             if (seen_precision) {
-                site.fail(fill(
-                    "{} GaussianPosterior parameter 'prior_precision' declared multiple times",
-                    label));
+                site.fail(
+                    fill("{} GaussianPosterior parameter 'prior_precision' declared multiple times",
+                         label));
             }
             seen_precision = true;
             if (!(value > 0)) {
@@ -48,9 +48,10 @@ void validate_gaussian_params(std::string_view label, const ast::PosteriorParams
             }
         } else if (name == "observation_precision") {
             if (seen_observation_precision) {
-                site.fail(fill("{} GaussianPosterior parameter 'observation_precision' declared "
-                               "multiple times",
-                               label));
+                site.fail(
+                    fill("{} GaussianPosterior parameter 'observation_precision' declared "
+                         "multiple times",
+                         label));
             }
             seen_observation_precision = true;
             if (!(value > 0)) {
@@ -59,9 +60,10 @@ void validate_gaussian_params(std::string_view label, const ast::PosteriorParams
             }
         } else if (name.starts_with(kCorrPrefix)) {
             if (name.size() == kCorrPrefix.size()) {
-                site.fail(fill("{} GaussianPosterior correlation parameter '{}' must specify a "
-                               "target attribute",
-                               label, name));
+                site.fail(
+                    fill("{} GaussianPosterior correlation parameter '{}' must specify a "
+                         "target attribute",
+                         label, name));
             }
             if (std::fabs(value) > 1) {
                 site.fail(fill("{} GaussianPosterior correlation '{}' must be in [-1, 1], got {}",
@@ -69,8 +71,8 @@ void validate_gaussian_params(std::string_view label, const ast::PosteriorParams
             }
             const std::string_view target = std::string_view(name).substr(kCorrPrefix.size());
             if (!correlation_targets.insert(target)) {
-                site.fail(
-                    fill("{} GaussianPosterior correlation '{}' declared multiple times", label, name));
+                site.fail(fill("{} GaussianPosterior correlation '{}' declared multiple times",
+                               label, name));
             }
         } else {
             site.fail(fill("{} GaussianPosterior has unknown parameter '{}'", label, name));
@@ -89,9 +91,9 @@ void validate_bernoulli_params(std::string_view label, const ast::PosteriorParam
         }
         if (name == "pseudo_count") {
             if (seen_pseudo_count) {
-                site.fail(fill(
-                    "{} BernoulliPosterior parameter 'pseudo_count' declared multiple times",
-                    label));
+                site.fail(
+                    fill("{} BernoulliPosterior parameter 'pseudo_count' declared multiple times",
+                         label));
             }
             seen_pseudo_count = true;
             if (!(value > 0)) {
@@ -116,9 +118,10 @@ void validate_bernoulli_params(std::string_view label, const ast::PosteriorParam
 
 void validate_categorical(const ast::PosteriorType::Categorical& posterior, const Site& site) {
     if (posterior.group_by != "source") {
-        site.fail(fill("CategoricalPosterior 'group_by' must be 'source' (got '{}'; "
-                       "'destination' is not yet implemented)",
-                       posterior.group_by));
+        site.fail(
+            fill("CategoricalPosterior 'group_by' must be 'source' (got '{}'; "
+                 "'destination' is not yet implemented)",
+                 posterior.group_by));
     }
     if (const auto* uniform = std::get_if<ast::CategoricalPrior::Uniform>(&posterior.prior.node)) {
         const double count = uniform->pseudo_count;
@@ -129,19 +132,22 @@ void validate_categorical(const ast::PosteriorType::Categorical& posterior, cons
     } else {
         const auto& concentrations =
             std::get<ast::CategoricalPrior::Explicit>(posterior.prior.node).concentrations;
-        if (concentrations.empty()) site.fail("CategoricalPosterior explicit prior array cannot be empty");
+        if (concentrations.empty())
+            site.fail("CategoricalPosterior explicit prior array cannot be empty");
         for (size_t i = 0; i < concentrations.size(); ++i) {
             const double c = concentrations[i];
             if (!(std::isfinite(c) && c > 0)) {
-                site.fail(fill("CategoricalPosterior prior array element {} must be finite and > 0, "
-                               "got {}",
-                               i, plain_number(c)));
+                site.fail(
+                    fill("CategoricalPosterior prior array element {} must be finite and > 0, "
+                         "got {}",
+                         i, plain_number(c)));
             }
         }
     }
     if (!posterior.categories) return;
     const auto& categories = *posterior.categories;
-    if (categories.empty()) site.fail("CategoricalPosterior 'categories' cannot be empty when provided");
+    if (categories.empty())
+        site.fail("CategoricalPosterior 'categories' cannot be empty when provided");
     NameSet seen;
     for (const std::string& category : categories) {
         if (support::trim_white_space(category).empty()) {

@@ -26,7 +26,9 @@ bool is_comparison(BinaryOp op) {
     return op == BinaryOp::Lt || op == BinaryOp::Le || op == BinaryOp::Gt || op == BinaryOp::Ge;
 }
 
-const ExprAst::Var* as_var(const ExprAst& e) { return std::get_if<ExprAst::Var>(&e.node); }
+const ExprAst::Var* as_var(const ExprAst& e) {
+    return std::get_if<ExprAst::Var>(&e.node);
+}
 
 class RuleExprChecker {
 public:
@@ -136,8 +138,10 @@ private:
     }
 
     void check_rest(const SplitArgs& args, size_t from) {
-        for (size_t i = from; i < args.positional().size(); ++i) check_arg(*args.position(i));
-        for (const auto& [name, value] : args.named()) check_arg(*value);
+        for (size_t i = from; i < args.positional().size(); ++i)
+            check_arg(*args.position(i));
+        for (const auto& [name, value] : args.named())
+            check_arg(*value);
     }
 
     void check_call(const ExprAst::Call& call) {
@@ -165,7 +169,8 @@ private:
                 site_.fail(fill("{}(): p must be numeric", name));
             }
         } else if (name == "prob") {
-            if (!no_named || p.size() != 1) site_.fail("prob(): expected single positional argument");
+            if (!no_named || p.size() != 1)
+                site_.fail("prob(): expected single positional argument");
             check_event(*p[0], "prob(): only supports comparisons like prob(A > B)",
                         "prob(): argument must be an edge variable");
         } else if (name == "weight") {
@@ -205,7 +210,8 @@ private:
         }
         for (const auto& [name, value] : args.named()) {
             if (name != "p" && name != "rho") {
-                site_.fail(fill("credible(): unknown named argument '{}'; expected p or rho", name));
+                site_.fail(
+                    fill("credible(): unknown named argument '{}'; expected p or rho", name));
             }
         }
         if (const ExprAst* p = args.get("p")) check_arg(*p);

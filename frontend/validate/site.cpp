@@ -9,11 +9,17 @@ FrontendError validation_error(std::string_view message, const ValidationContext
     return FrontendError::validation(message, context, span);
 }
 
-Site Site::belief_model(std::string_view model) { return Site(Kind::BeliefModel, model); }
+Site Site::belief_model(std::string_view model) {
+    return Site(Kind::BeliefModel, model);
+}
 
-Site Site::evidence(std::string_view evidence) { return Site(Kind::Evidence, evidence); }
+Site Site::evidence(std::string_view evidence) {
+    return Site(Kind::Evidence, evidence);
+}
 
-Site Site::rule_where(std::string_view rule) { return Site(Kind::RuleWhere, rule); }
+Site Site::rule_where(std::string_view rule) {
+    return Site(Kind::RuleWhere, rule);
+}
 
 Site Site::rule_action(std::string_view rule, std::string_view action_kind) {
     return Site(Kind::RuleAction, rule, action_kind);

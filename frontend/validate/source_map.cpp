@@ -13,7 +13,9 @@ namespace {
 using parser::Pair;
 using parser::Rule;
 
-ByteSpan span_of(const Pair& pair) { return pair.as_span(); }
+ByteSpan span_of(const Pair& pair) {
+    return pair.as_span();
+}
 
 std::optional<ByteSpan> first_inner(const Pair& pair, Rule wanted) {
     for (const Pair& inner : pair.into_inner()) {
@@ -56,7 +58,8 @@ void collect_prune_predicate_spans(const Pair& pair, std::vector<ByteSpan>& span
         if (auto predicate = first_inner(pair, Rule::expr)) spans.push_back(*predicate);
         return;
     }
-    for (const Pair& inner : pair.into_inner()) collect_prune_predicate_spans(inner, spans);
+    for (const Pair& inner : pair.into_inner())
+        collect_prune_predicate_spans(inner, spans);
 }
 
 // The where span follows the rule builder: a where clause replaces the
@@ -223,7 +226,8 @@ ValidationSourceMap collect_source_map(const parser::ParseTree& tree) {
     ValidationSourceMap map(tree.text());
     const auto program = tree.pairs().peek();
     if (!program) return map;
-    for (const Pair& decl : program->into_inner()) collect_decl_source(decl, map);
+    for (const Pair& decl : program->into_inner())
+        collect_decl_source(decl, map);
     return map;
 }
 

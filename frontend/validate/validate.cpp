@@ -21,10 +21,14 @@ void validate_program_with_parse_tree(const ast::ProgramAst& program,
 }
 
 void validate_program_internal(const ast::ProgramAst& program, const ValidationSourceMap* map) {
-    for (size_t i = 0; i < program.belief_models.size(); ++i) check_belief_model(program, i, map);
-    for (size_t i = 0; i < program.evidences.size(); ++i) check_evidence(program, i, map);
-    for (size_t i = 0; i < program.rules.size(); ++i) check_rule(program.rules[i], i, map);
-    for (size_t i = 0; i < program.flows.size(); ++i) check_flow(program.flows[i], i, map);
+    for (size_t i = 0; i < program.belief_models.size(); ++i)
+        check_belief_model(program, i, map);
+    for (size_t i = 0; i < program.evidences.size(); ++i)
+        check_evidence(program, i, map);
+    for (size_t i = 0; i < program.rules.size(); ++i)
+        check_rule(program.rules[i], i, map);
+    for (size_t i = 0; i < program.flows.size(); ++i)
+        check_flow(program.flows[i], i, map);
 }
 
 }  // namespace morvane::frontend::validate

@@ -53,9 +53,12 @@ TEST(ValidateSourceMap, PositionsCountCharactersAndLineEnds) {
     const std::vector<Case> cases = {
         {"abc", {0, 3}, {1, 1, 1, 4}},
         {"a\nbc", {2, 4}, {2, 1, 2, 3}},
-        {"a\r\nbc", {3, 5}, {2, 1, 2, 3}},         // CR LF is one line end
-        {"a\rbc", {2, 4}, {1, 3, 1, 5}},           // a lone CR is a column
-        {"\xC3\xBC\xE2\x82\xAC" "ab", {5, 7}, {1, 3, 1, 5}},  // two bytes, three bytes: one column each
+        {"a\r\nbc", {3, 5}, {2, 1, 2, 3}},  // CR LF is one line end
+        {"a\rbc", {2, 4}, {1, 3, 1, 5}},    // a lone CR is a column
+        {"\xC3\xBC\xE2\x82\xAC"
+         "ab",
+         {5, 7},
+         {1, 3, 1, 5}},  // two bytes, three bytes: one column each
         {"x\ny\nz", {0, 5}, {1, 1, 3, 2}},
         {"x", {1, 1}, {1, 2, 1, 2}},
     };
@@ -64,7 +67,8 @@ TEST(ValidateSourceMap, PositionsCountCharactersAndLineEnds) {
         EXPECT_EQ(map.resolve(c.bytes), c.expected) << c.text;
         const parser::LineCol start = parser::line_col(c.text, c.bytes.start);
         const parser::LineCol end = parser::line_col(c.text, c.bytes.end);
-        EXPECT_EQ(map.resolve(c.bytes), (SourceSpan{start.line, start.column, end.line, end.column}))
+        EXPECT_EQ(map.resolve(c.bytes),
+                  (SourceSpan{start.line, start.column, end.line, end.column}))
             << "agrees with parse-error positions: " << c.text;
     }
 }
