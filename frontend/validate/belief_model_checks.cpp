@@ -63,10 +63,9 @@ public:
         const auto [slot, inserted] = values_.emplace(key, value);
         if (inserted) return;
         if (std::fabs(slot->second - value) > kCorrelationTolerance) {
-            site_.fail(
-                fill("Conflicting Gaussian correlation values for '{}.{}' and '{}.{}': {} vs {}",
-                     node_type_, key.first, node_type_, key.second, plain_number(slot->second),
-                     plain_number(value)));
+            site_.fail("Conflicting Gaussian correlation values for '{}.{}' and '{}.{}': {} vs {}",
+                       node_type_, key.first, node_type_, key.second, plain_number(slot->second),
+                       plain_number(value));
         }
         slot->second = value;
     }
@@ -84,12 +83,11 @@ void check_correlations(std::string_view label, std::string_view attr,
         if (!name.starts_with(kCorrPrefix) || name.size() == kCorrPrefix.size()) continue;
         const std::string_view target = std::string_view(name).substr(kCorrPrefix.size());
         if (!declared.contains(target)) {
-            site.fail(fill("{} Gaussian correlation '{}' references unknown attribute '{}'", label,
-                           name, target));
+            site.fail("{} Gaussian correlation '{}' references unknown attribute '{}'", label, name,
+                      target);
         }
         if (target == attr && std::fabs(value - 1.0) > kCorrelationTolerance) {
-            site.fail(
-                fill("{} Gaussian self-correlation must be 1, got {}", label, plain_number(value)));
+            site.fail("{} Gaussian self-correlation must be 1, got {}", label, plain_number(value));
         }
         table.enter(attr, target, value);
     }
@@ -99,7 +97,7 @@ void check_node_block(const ast::BeliefModel& model, const ast::Schema& schema,
                       const ast::NodeBeliefDecl& block, const Site& site) {
     const ast::NodeDef* node = find_node(schema, block.node_type);
     if (!node) {
-        site.fail(fill("Node type '{}' not found in schema '{}'", block.node_type, schema.name));
+        site.fail("Node type '{}' not found in schema '{}'", block.node_type, schema.name);
     }
     // A correlation may name an attribute declared further down the block.
     NameSet declared;
@@ -110,17 +108,17 @@ void check_node_block(const ast::BeliefModel& model, const ast::Schema& schema,
     CorrelationTable correlations(block.node_type, site);
     for (const auto& [attr, posterior] : block.attrs) {
         if (!has_attr(*node, attr)) {
-            site.fail(fill("Attribute '{}.{}' not found in schema '{}'", block.node_type, attr,
-                           schema.name));
+            site.fail("Attribute '{}.{}' not found in schema '{}'", block.node_type, attr,
+                      schema.name);
         }
         if (!seen.insert(attr)) {
-            site.fail(fill("Attribute '{}.{}' declared multiple times in belief model '{}'",
-                           block.node_type, attr, model.name));
+            site.fail("Attribute '{}.{}' declared multiple times in belief model '{}'",
+                      block.node_type, attr, model.name);
         }
         const std::string label = fill("node attribute '{}.{}'", block.node_type, attr);
         const auto* gaussian = std::get_if<ast::PosteriorType::Gaussian>(&posterior.node);
         if (!gaussian) {
-            site.fail(fill("{} must use GaussianPosterior, got {}", label, debug_text(posterior)));
+            site.fail("{} must use GaussianPosterior, got {}", label, debug_text(posterior));
         }
         validate_gaussian_params(label, gaussian->params, site);
         check_correlations(label, attr, gaussian->params, declared, correlations, site);
@@ -133,8 +131,8 @@ void check_edge_block(const ast::EdgeBeliefDecl& block, const Site& site) {
         validate_bernoulli_params(exist_label, b->params, site);
     } else if (const auto* g = std::get_if<ast::PosteriorType::Gaussian>(&block.exist.node)) {
         validate_gaussian_params(exist_label, g->params, site);
-        site.fail(fill("{} must use BernoulliPosterior or CategoricalPosterior for edge existence",
-                       exist_label));
+        site.fail("{} must use BernoulliPosterior or CategoricalPosterior for edge existence",
+                  exist_label);
     } else {
         validate_categorical(std::get<ast::PosteriorType::Categorical>(block.exist.node), site);
     }
@@ -142,8 +140,7 @@ void check_edge_block(const ast::EdgeBeliefDecl& block, const Site& site) {
     const std::string weight_label = fill("edge '{}.weight'", block.edge_type);
     const auto* gaussian = std::get_if<ast::PosteriorType::Gaussian>(&block.weight->node);
     if (!gaussian) {
-        site.fail(
-            fill("{} must use GaussianPosterior, got {}", weight_label, debug_text(*block.weight)));
+        site.fail("{} must use GaussianPosterior, got {}", weight_label, debug_text(*block.weight));
     }
     validate_gaussian_params(weight_label, gaussian->params, site);
 }
@@ -158,8 +155,7 @@ void check_belief_model(const ast::ProgramAst& program, size_t index,
 
     const ast::Schema* schema = find_schema(program, model.on_schema);
     if (!schema) {
-        site.fail(
-            fill("Belief model '{}' references unknown schema '{}'", model.name, model.on_schema));
+        site.fail("Belief model '{}' references unknown schema '{}'", model.name, model.on_schema);
     }
     for (const ast::NodeBeliefDecl& block : model.nodes) {
         check_node_block(model, *schema, block, site);
@@ -168,15 +164,13 @@ void check_belief_model(const ast::ProgramAst& program, size_t index,
     std::map<std::string_view, const ast::PosteriorType*> first_blocks;
     for (const ast::EdgeBeliefDecl& block : model.edges) {
         if (!has_edge(*schema, block.edge_type)) {
-            site.fail(
-                fill("Edge type '{}' not found in schema '{}'", block.edge_type, schema->name));
+            site.fail("Edge type '{}' not found in schema '{}'", block.edge_type, schema->name);
         }
         check_edge_block(block, site);
         const auto [slot, inserted] = first_blocks.emplace(block.edge_type, &block.exist);
         if (!inserted) {
-            site.fail(
-                fill("Edge type '{}' declared multiple times in belief model '{}' (previous: {})",
-                     block.edge_type, model.name, debug_text(*slot->second)));
+            site.fail("Edge type '{}' declared multiple times in belief model '{}' (previous: {})",
+                      block.edge_type, model.name, debug_text(*slot->second));
         }
     }
 }

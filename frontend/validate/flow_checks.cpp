@@ -1,7 +1,6 @@
 // Flows: prune predicates and select_model candidates graph by graph, then
 // the metrics in order. A metric may read the imported metrics and the
 // metrics declared before it, never a later one.
-#include "frontend/support/fill.hpp"
 #include "frontend/validate/declaration_checks.hpp"
 #include "frontend/validate/metric_expr_checks.hpp"
 #include "frontend/validate/name_set.hpp"
@@ -11,30 +10,28 @@
 namespace morvane::frontend::validate {
 namespace {
 
-using support::fill;
-
 // Candidates may name graphs declared later in the flow. These diagnostics
 // carry neither context nor span.
 void check_select_model(const ast::FlowDef& flow, const ast::GraphDef& graph,
                         const ast::GraphExpr::SelectModel& select, const NameSet& graph_names) {
     const Site site;
     if (select.candidates.size() < 2) {
-        site.fail(fill("flow '{}' graph '{}': select_model requires at least two candidates",
-                       flow.name, graph.name));
+        site.fail("flow '{}' graph '{}': select_model requires at least two candidates", flow.name,
+                  graph.name);
     }
     NameSet seen;
     for (const std::string& candidate : select.candidates) {
         if (candidate == graph.name) {
-            site.fail(fill("flow '{}' graph '{}': select_model cannot reference itself", flow.name,
-                           graph.name));
+            site.fail("flow '{}' graph '{}': select_model cannot reference itself", flow.name,
+                      graph.name);
         }
         if (!graph_names.contains(candidate)) {
-            site.fail(fill("flow '{}' graph '{}': unknown select_model candidate '{}'", flow.name,
-                           graph.name, candidate));
+            site.fail("flow '{}' graph '{}': unknown select_model candidate '{}'", flow.name,
+                      graph.name, candidate);
         }
         if (!seen.insert(candidate)) {
-            site.fail(fill("flow '{}' graph '{}': duplicate select_model candidate '{}'", flow.name,
-                           graph.name, candidate));
+            site.fail("flow '{}' graph '{}': duplicate select_model candidate '{}'", flow.name,
+                      graph.name, candidate);
         }
     }
 }
@@ -73,8 +70,8 @@ void check_flow(const ast::FlowDef& flow, size_t index, const ValidationSourceMa
         Site site = Site::flow_metric(flow.name, metric.name);
         site.at(map, map ? map->flow_metric(index, m) : std::nullopt);
         if (metric.on_graph && !graph_names.contains(*metric.on_graph)) {
-            site.fail(fill("flow '{}' metric '{}' references unknown graph '{}'", flow.name,
-                           metric.name, *metric.on_graph));
+            site.fail("flow '{}' metric '{}' references unknown graph '{}'", flow.name, metric.name,
+                      *metric.on_graph);
         }
         validate_metric_expr_scoped(metric.expr, known_metrics, MetricExprFlags{}, site);
         known_metrics.insert(metric.name);

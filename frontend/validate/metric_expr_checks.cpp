@@ -8,14 +8,12 @@
 
 #include <vector>
 
-#include "frontend/support/fill.hpp"
 #include "frontend/validate/call_args.hpp"
 
 namespace morvane::frontend::validate {
 namespace {
 
 using ast::ExprAst;
-using support::fill;
 
 constexpr MetricExprFlags kIdentPosition{false, false, true};
 constexpr MetricExprFlags kNodeBound{true, false, false};
@@ -76,7 +74,7 @@ private:
             if (flags.value_bound) return;
             site_.fail("'value' is only valid inside fold_nodes step");
         }
-        if (!known_.contains(name)) site_.fail(fill("unknown metric variable '{}'", name));
+        if (!known_.contains(name)) site_.fail("unknown metric variable '{}'", name);
     }
 
     void check_node_field_arg(const ExprAst& e) {
@@ -96,7 +94,7 @@ private:
     const ExprAst& require(const SplitArgs& args, std::string_view builder, std::string_view name,
                            size_t index) {
         const ExprAst* found = pick(args, name, index);
-        if (!found) site_.fail(fill("{}: missing '{}' argument", builder, name));
+        if (!found) site_.fail("{}: missing '{}' argument", builder, name);
         return *found;
     }
 
@@ -105,7 +103,7 @@ private:
     }
 
     // Arguments beyond those listed for a builder are not examined.
-    bool check_builder(std::string_view name, const SplitArgs& args) {
+    [[gnu::noinline]] bool check_builder(std::string_view name, const SplitArgs& args) {
         if (name == "count_nodes") {
             const ExprAst& label = require(args, name, "label", 0);
             check(label, kIdentPosition);
@@ -141,44 +139,46 @@ private:
     }
 
     // The functions evaluated once per node, inside a node pipeline.
-    void check_node_function(std::string_view name, const SplitArgs& args, MetricExprFlags flags) {
-        const auto& p = args.positional();
+    [[gnu::noinline]] void check_node_function(std::string_view name, const SplitArgs& args,
+                                               MetricExprFlags flags) {
+        const size_t positional = args.positional_count();
+        const auto p = [&args](size_t i) -> const ExprAst& { return *args.position(i); };
         if (name == "E" || name == "stddev" || name == "variance" || name == "effective_n") {
-            if (!args.named().empty() || p.size() != 1) {
-                site_.fail(fill("{}[] expects one positional argument", name));
+            if (args.named_count() != 0 || positional != 1) {
+                site_.fail("{}[] expects one positional argument", name);
             }
-            check_node_field_arg(*p[0]);
+            check_node_field_arg(p(0));
         } else if (name == "quantile" || name == "ci_lo" || name == "ci_hi") {
-            if (p.size() != 2) site_.fail(fill("{}(): requires node.attr and numeric p", name));
-            check_node_field_arg(*p[0]);
-            if (!std::holds_alternative<ExprAst::Number>(p[1]->node)) {
-                site_.fail(fill("{}(): p must be numeric", name));
+            if (positional != 2) site_.fail("{}(): requires node.attr and numeric p", name);
+            check_node_field_arg(p(0));
+            if (!std::holds_alternative<ExprAst::Number>(p(1).node)) {
+                site_.fail("{}(): p must be numeric", name);
             }
         } else if (name == "degree") {
-            if (p.empty() || !is_var_named(*p[0], "node")) {
+            if (positional == 0 || !is_var_named(p(0), "node")) {
                 site_.fail("degree(): first argument must be 'node'");
             }
             MetricExprFlags rest = flags;
             rest.ident_position = false;
-            for (size_t i = 1; i < p.size(); ++i)
-                check(*p[i], rest);
-            for (const auto& [arg_name, value] : args.named())
-                check(*value, rest);
+            for (size_t i = 1; i < positional; ++i)
+                check(p(i), rest);
+            for (size_t i = 0; i < args.named_count(); ++i)
+                check(args.named_value(i), rest);
         } else if (name == "entropy") {
-            if (p.size() < 2) site_.fail("entropy(): requires node and edge_type arguments");
-            if (!is_var_named(*p[0], "node")) {
+            if (positional < 2) site_.fail("entropy(): requires node and edge_type arguments");
+            if (!is_var_named(p(0), "node")) {
                 site_.fail("entropy(): first argument must be 'node' in metric expressions");
             }
-            if (!std::holds_alternative<ExprAst::Var>(p[1]->node)) {
+            if (!std::holds_alternative<ExprAst::Var>(p(1).node)) {
                 site_.fail("entropy(): edge_type must be an identifier");
             }
         } else {
-            site_.fail(fill("unsupported function '{}' in node metric expression", name));
+            site_.fail("unsupported function '{}' in node metric expression", name);
         }
     }
 
-    void check_call(const ExprAst::Call& call, MetricExprFlags flags) {
-        const SplitArgs args(call.args);
+    [[gnu::noinline]] void check_call(const ExprAst::Call& call, MetricExprFlags flags) {
+        const SplitArgs args(arg_stack_, call.args);
         if (check_builder(call.name, args)) return;
         if (flags.node_bound) {
             check_node_function(call.name, args, flags);
@@ -199,6 +199,7 @@ private:
     const Site& site_;
     // Right operands of the spines being walked, innermost last.
     std::vector<const ExprAst*> pending_;
+    ArgStack arg_stack_;
 };
 
 }  // namespace

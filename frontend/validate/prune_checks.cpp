@@ -4,14 +4,12 @@
 
 #include <vector>
 
-#include "frontend/support/fill.hpp"
 #include "frontend/validate/call_args.hpp"
 
 namespace morvane::frontend::validate {
 namespace {
 
 using ast::ExprAst;
-using support::fill;
 
 class PruneChecker {
 public:
@@ -42,16 +40,15 @@ public:
     }
 
 private:
-    void check_call(const ExprAst::Call& call) {
+    [[gnu::noinline]] void check_call(const ExprAst::Call& call) {
         if (call.name == "weight" || call.name == "prob") {
-            const SplitArgs args(call.args);
-            if (!args.named().empty() || args.positional().size() != 1) {
-                site_.fail(fill("{}(): expected single positional argument", call.name));
+            const SplitArgs args(arg_stack_, call.args);
+            if (args.named_count() != 0 || args.positional_count() != 1) {
+                site_.fail("{}(): expected single positional argument", call.name);
             }
             const auto* v = std::get_if<ExprAst::Var>(&args.position(0)->node);
             if (!v || v->name != "edge") {
-                site_.fail(
-                    fill("{}(): argument must be 'edge' in prune_edges predicate", call.name));
+                site_.fail("{}(): argument must be 'edge' in prune_edges predicate", call.name);
             }
             return;
         }
@@ -67,6 +64,7 @@ private:
     const Site& site_;
     // Right operands of the spines being walked, innermost last.
     std::vector<const ExprAst*> pending_;
+    ArgStack arg_stack_;
 };
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "frontend/support/fill.hpp"
 #include "frontend/validate/call_args.hpp"
 
 namespace morvane::frontend::validate {
@@ -20,7 +19,6 @@ namespace {
 
 using ast::BinaryOp;
 using ast::ExprAst;
-using support::fill;
 
 bool is_comparison(BinaryOp op) {
     return op == BinaryOp::Lt || op == BinaryOp::Le || op == BinaryOp::Gt || op == BinaryOp::Ge;
@@ -28,6 +26,18 @@ bool is_comparison(BinaryOp op) {
 
 const ExprAst::Var* as_var(const ExprAst& e) {
     return std::get_if<ExprAst::Var>(&e.node);
+}
+
+bool is_builtin(std::string_view name) {
+    static constexpr std::string_view kNames[] = {
+        "E",      "stddev",   "variance",        "effective_n", "cov",
+        "corr",   "quantile", "ci_lo",           "ci_hi",       "prob",
+        "weight", "credible", "prob_correlated", "degree",      "entropy",
+        "winner"};
+    for (std::string_view builtin : kNames) {
+        if (name == builtin) return true;
+    }
+    return false;
 }
 
 class RuleExprChecker {
@@ -57,7 +67,7 @@ public:
 private:
     void check_leaf(const ExprAst& e, bool allow_exists) {
         if (const auto* v = as_var(e)) {
-            if (!scope_.binds(v->name)) site_.fail(fill("unknown variable '{}'", v->name));
+            if (!scope_.binds(v->name)) site_.fail("unknown variable '{}'", v->name);
         } else if (std::holds_alternative<ExprAst::Field>(e.node)) {
             site_.fail(
                 "Bare field access in rule expression is not allowed; use E[NodeVar.attr] or "
@@ -100,19 +110,22 @@ private:
         return v && scope_.node_vars.contains(v->name);
     }
 
-    void check_node_field_expr(const ExprAst& e, std::string_view label) {
+    // Messages name the function by a label: the name and a suffix, as in
+    // "E[]", "stddev()" or plain "cov".
+    void check_node_field_expr(const ExprAst& e, std::string_view name, std::string_view suffix) {
         if (is_node_field(e)) return;
         if (std::holds_alternative<ExprAst::Field>(e.node)) {
-            site_.fail(fill("{}: must be NodeVar.attr", label));
+            site_.fail("{}{}: must be NodeVar.attr", name, suffix);
         }
-        site_.fail(fill("{}: must be a field access expression", label));
+        site_.fail("{}{}: must be a field access expression", name, suffix);
     }
 
-    void check_node_field_arg(std::string_view label, const SplitArgs& args) {
-        if (!args.named().empty() || args.positional().size() != 1) {
-            site_.fail(fill("{}: expected single positional argument", label));
+    void check_node_field_arg(std::string_view name, std::string_view suffix,
+                              const SplitArgs& args) {
+        if (args.named_count() != 0 || args.positional_count() != 1) {
+            site_.fail("{}{}: expected single positional argument", name, suffix);
         }
-        check_node_field_expr(*args.position(0), label);
+        check_node_field_expr(*args.position(0), name, suffix);
     }
 
     // One side of a comparison inside prob, credible or prob_correlated.
@@ -138,80 +151,91 @@ private:
     }
 
     void check_rest(const SplitArgs& args, size_t from) {
-        for (size_t i = from; i < args.positional().size(); ++i)
+        for (size_t i = from; i < args.positional_count(); ++i)
             check_arg(*args.position(i));
-        for (const auto& [name, value] : args.named())
-            check_arg(*value);
+        for (size_t i = 0; i < args.named_count(); ++i)
+            check_arg(args.named_value(i));
     }
 
-    void check_call(const ExprAst::Call& call) {
+    // A call of a function the checks do not know has only its arguments
+    // checked. Kept apart from the built-ins so that the common recursion
+    // through plain calls runs in small frames.
+    [[gnu::noinline]] void check_call(const ExprAst::Call& call) {
+        if (check_builtin(call)) return;
+        for (const ast::CallArg& arg : call.args) {
+            if (const auto* pos = std::get_if<ast::CallArg::Positional>(&arg.node)) {
+                check_arg(pos->value);
+            } else {
+                check_arg(std::get<ast::CallArg::Named>(arg.node).value);
+            }
+        }
+    }
+
+    // The argument shapes of the rule engine's functions; false for any
+    // other name.
+    [[gnu::noinline]] bool check_builtin(const ExprAst::Call& call) {
         const std::string_view name = call.name;
-        const SplitArgs args(call.args);
-        const auto& p = args.positional();
-        const bool no_named = args.named().empty();
+        if (!is_builtin(name)) return false;
+        const SplitArgs args(arg_stack_, call.args);
+        const size_t positional = args.positional_count();
+        const bool no_named = args.named_count() == 0;
+        const auto p = [&args](size_t i) -> const ExprAst& { return *args.position(i); };
 
         if (name == "E") {
-            check_node_field_arg("E[]", args);
+            check_node_field_arg(name, "[]", args);
         } else if (name == "stddev" || name == "variance" || name == "effective_n") {
-            check_node_field_arg(fill("{}()", name), args);
+            check_node_field_arg(name, "()", args);
         } else if (name == "cov" || name == "corr") {
-            if (!no_named || p.size() != 2) {
-                site_.fail(fill("{}(): expected two positional NodeVar.attr arguments", name));
+            if (!no_named || positional != 2) {
+                site_.fail("{}(): expected two positional NodeVar.attr arguments", name);
             }
-            check_node_field_expr(*p[0], name);
-            check_node_field_expr(*p[1], name);
+            check_node_field_expr(p(0), name, "");
+            check_node_field_expr(p(1), name, "");
         } else if (name == "quantile" || name == "ci_lo" || name == "ci_hi") {
-            if (!no_named || p.size() != 2) {
-                site_.fail(fill("{}(): expected field and numeric p", name));
-            }
-            check_node_field_expr(*p[0], name);
-            if (!std::holds_alternative<ExprAst::Number>(p[1]->node)) {
-                site_.fail(fill("{}(): p must be numeric", name));
+            if (!no_named || positional != 2)
+                site_.fail("{}(): expected field and numeric p", name);
+            check_node_field_expr(p(0), name, "");
+            if (!std::holds_alternative<ExprAst::Number>(p(1).node)) {
+                site_.fail("{}(): p must be numeric", name);
             }
         } else if (name == "prob") {
-            if (!no_named || p.size() != 1)
+            if (!no_named || positional != 1) {
                 site_.fail("prob(): expected single positional argument");
-            check_event(*p[0], "prob(): only supports comparisons like prob(A > B)",
+            }
+            check_event(p(0), "prob(): only supports comparisons like prob(A > B)",
                         "prob(): argument must be an edge variable");
         } else if (name == "weight") {
-            if (!no_named || p.size() != 1) {
+            if (!no_named || positional != 1) {
                 site_.fail("weight(): expected single positional edge variable argument");
             }
-            if (!is_edge_var(*p[0])) site_.fail("weight(): argument must be an edge variable");
+            if (!is_edge_var(p(0))) site_.fail("weight(): argument must be an edge variable");
         } else if (name == "credible") {
             check_credible(args);
         } else if (name == "prob_correlated") {
             check_prob_correlated(args);
         } else if (name == "degree") {
-            if (p.empty()) site_.fail("degree(): missing node argument");
-            if (!is_node_var(*p[0])) site_.fail("degree(): first argument must be a node variable");
+            if (positional == 0) site_.fail("degree(): missing node argument");
+            if (!is_node_var(p(0))) site_.fail("degree(): first argument must be a node variable");
             check_rest(args, 1);
         } else if (name == "entropy" || name == "winner") {
-            if (p.size() < 2) site_.fail(fill("{}(): requires node and edge_type arguments", name));
-            if (!is_node_var(*p[0])) {
-                site_.fail(fill("{}(): first argument must be a node variable", name));
+            if (positional < 2) site_.fail("{}(): requires node and edge_type arguments", name);
+            if (!is_node_var(p(0))) {
+                site_.fail("{}(): first argument must be a node variable", name);
             }
-            if (!as_var(*p[1])) site_.fail(fill("{}(): edge_type must be an identifier", name));
+            if (!as_var(p(1))) site_.fail("{}(): edge_type must be an identifier", name);
             check_rest(args, 2);
-        } else {
-            for (const ast::CallArg& arg : call.args) {
-                if (const auto* pos = std::get_if<ast::CallArg::Positional>(&arg.node)) {
-                    check_arg(pos->value);
-                } else {
-                    check_arg(std::get<ast::CallArg::Named>(arg.node).value);
-                }
-            }
         }
+        return true;
     }
 
-    void check_credible(const SplitArgs& args) {
-        if (args.positional().size() != 1) {
+    [[gnu::noinline]] void check_credible(const SplitArgs& args) {
+        if (args.positional_count() != 1) {
             site_.fail("credible(): expected single positional event argument");
         }
-        for (const auto& [name, value] : args.named()) {
+        for (size_t i = 0; i < args.named_count(); ++i) {
+            const std::string_view name = args.name(i);
             if (name != "p" && name != "rho") {
-                site_.fail(
-                    fill("credible(): unknown named argument '{}'; expected p or rho", name));
+                site_.fail("credible(): unknown named argument '{}'; expected p or rho", name);
             }
         }
         if (const ExprAst* p = args.get("p")) check_arg(*p);
@@ -220,14 +244,14 @@ private:
                     "credible(): argument must be an edge variable or comparison expression");
     }
 
-    void check_prob_correlated(const SplitArgs& args) {
-        if (args.positional().size() != 1) {
+    [[gnu::noinline]] void check_prob_correlated(const SplitArgs& args) {
+        if (args.positional_count() != 1) {
             site_.fail("prob_correlated(): expected single positional comparison argument");
         }
-        for (const auto& [name, value] : args.named()) {
+        for (size_t i = 0; i < args.named_count(); ++i) {
+            const std::string_view name = args.name(i);
             if (name != "rho") {
-                site_.fail(
-                    fill("prob_correlated(): unknown named argument '{}'; expected rho", name));
+                site_.fail("prob_correlated(): unknown named argument '{}'; expected rho", name);
             }
         }
         if (const ExprAst* rho = args.get("rho")) check_arg(*rho);
@@ -245,6 +269,7 @@ private:
     const Site& site_;
     // Right operands of the spines being walked, innermost last.
     std::vector<const ExprAst*> pending_;
+    ArgStack arg_stack_;
 };
 
 }  // namespace

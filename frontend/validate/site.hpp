@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "frontend/errors.hpp"
+#include "frontend/support/fill.hpp"
 #include "frontend/validate/source_map.hpp"
 
 namespace morvane::frontend::validate {
@@ -48,6 +49,16 @@ public:
 
     // Throws the diagnostic of `message` at this site.
     [[noreturn]] void fail(std::string_view message) const;
+
+    // Throws the diagnostic of the message template filled with `args`
+    // (texts and integers; numbers rendered by the caller). Kept out of
+    // line so that the message is built in this frame, not in the frames
+    // of the recursive checks that call it.
+    template <typename... Args>
+    [[noreturn, gnu::noinline, gnu::cold]] void fail(std::string_view message_template,
+                                                     const Args&... args) const {
+        fail(std::string_view(support::fill(message_template, args...)));
+    }
 
 private:
     enum class Kind : uint8_t {
