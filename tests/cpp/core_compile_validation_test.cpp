@@ -518,7 +518,7 @@ TEST(CompileValidation, MetricPipelinesAndBuilderCalls) {
         failing("sum_nodes(contrib = 1)", "sum_nodes: missing 'label' argument"),
         failing("sum_nodes(P)", "sum_nodes: missing 'contrib' argument"),
         failing("fold_nodes()", "fold_nodes: missing 'label' argument"),
-        failing("fold_nodes(label = P)", "fold_nodes: missing 'init' argument"),
+        failing("fold_nodes(label = P, step = value)", "fold_nodes: missing 'init' argument"),
         failing("fold_nodes(P, init = 0)", "fold_nodes: missing 'step' argument"),
         failing("avg_degree()", "avg_degree: missing 'label' argument"),
         failing("avg_degree(P)", "avg_degree: missing 'edge_type' argument"),
@@ -575,7 +575,8 @@ TEST(CompileValidation, PrunePredicatesAndModelSelection) {
         {prune("prob(p = edge) < 0.1"), context + "prob(): expected single positional argument"},
         {prune("1 + f(k = (weight(edge.x)).y)"),
          context + "weight(): argument must be 'edge' in prune_edges predicate"},
-        {select("a"),
+        // Too few candidates is reported before any candidate is looked at.
+        {select("s"),
          "validation error: flow 'F' graph 's': select_model requires at least two candidates"},
         {select("a, s"),
          "validation error: flow 'F' graph 's': select_model cannot reference itself"},
