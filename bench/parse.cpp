@@ -95,9 +95,12 @@ rule Check)" + n + R"( on NetBeliefs {
     out += "\nflow Main" + n + R"( on NetBeliefs {
     graph observed = from_evidence Survey)" + n + R"(
     graph spread = observed |> apply_ruleset { Spread)" + n + ", Fade" + n + R"( } |> infer_beliefs
-    graph pruned = spread |> apply_rule Check)" + n + R"( |> prune_edges knows where prob(edge) < 0.1
+    graph pruned = spread |> apply_rule Check)" + n + R"(
+        |> prune_edges knows where prob(edge) < 0.1
     metric people = nodes(Person) |> count()
-    metric trusted on pruned = nodes(Person) |> where E[node.trust] > 1 and degree(node) >= 1 |> count()
+    metric trusted on pruned = nodes(Person)
+        |> where E[node.trust] > 1 and degree(node) >= 1
+        |> count()
     metric mean_trust = nodes(Person) |> avg(by = E[node.trust])
     metric share = (trusted + 1) / (people + 1) - 0.5 * mean_trust
     export pruned as "social)" + n + R"("
@@ -130,7 +133,8 @@ void BM_ParseProgram(benchmark::State& state) {
     state.counters["source_bytes"] = static_cast<double>(text.size());
     state.counters["tree_bytes_per_byte"] =
         static_cast<double>(tree_bytes) / static_cast<double>(text.size());
-    state.counters["pairs_per_byte"] = static_cast<double>(pairs) / static_cast<double>(text.size());
+    state.counters["pairs_per_byte"] =
+        static_cast<double>(pairs) / static_cast<double>(text.size());
 }
 
 BENCHMARK(BM_ParseProgram)

@@ -1,12 +1,12 @@
-// Special members of ExprAst: deep copy, equality and teardown that loop
-// along the left spine instead of recursing down it (see ast_spine.hpp).
+// Special members of ExprAst: deep copy, equality and teardown that never
+// recurse, whatever the depth of the expression (see ast_walk.hpp).
 #include "frontend/ast.hpp"
 
-#include "frontend/ast_spine.hpp"
+#include "frontend/ast_walk.hpp"
 
 namespace morvane::frontend::ast {
 
-ExprAst::ExprAst(const ExprAst& other) : node(Number{0.0}) { spine::convert_into(*this, other); }
+ExprAst::ExprAst(const ExprAst& other) : node(Number{0.0}) { walk::convert_into(*this, other); }
 
 ExprAst& ExprAst::operator=(const ExprAst& other) {
     if (this != &other) *this = ExprAst(other);
@@ -21,9 +21,9 @@ ExprAst& ExprAst::operator=(ExprAst&& other) noexcept {
     return *this;
 }
 
-ExprAst::~ExprAst() { spine::destroy_children(*this); }
+ExprAst::~ExprAst() { walk::destroy_children(*this); }
 
-bool operator==(const ExprAst& a, const ExprAst& b) { return spine::equal(a, b); }
+bool operator==(const ExprAst& a, const ExprAst& b) { return walk::equal(a, b); }
 
 std::string_view action_kind(const ActionStmt& action) {
     static constexpr std::string_view kNames[] = {"let", "non_bayesian_nudge", "soft_update",

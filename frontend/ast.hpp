@@ -14,11 +14,10 @@
 // deduplicates them; the validator and the engine look them up. Nothing in
 // this header has logic beyond ownership: the builders fill every field.
 //
-// Expressions can be very deep along their left spine: a long flat chain
-// `1+1+...+1` folds into Binary nodes as deep as the chain is long, and
-// `x.a.a...` into a Field chain. Copy, equality and destruction of ExprAst
-// therefore walk Binary.left and Field.target in a loop and recurse only
-// into the other children, whose depth the parser's nesting limit bounds.
+// Expressions can be very deep: a long flat chain `1+1+...+1` folds into
+// Binary nodes as deep as the chain is long, and `x.a.a...` into a Field
+// chain. Copy, equality and destruction of ExprAst therefore never recurse;
+// they keep pending subtrees on a work list, so any depth is safe.
 #pragma once
 
 #include <cstdint>
@@ -355,7 +354,9 @@ struct ExprAst {
         requires std::is_constructible_v<Node, T&&>
     ExprAst(T&& alternative) : node(std::forward<T>(alternative)) {}
 
-    // Deep copy, equality and teardown loop along the left spine.
+    // Deep copy, equality and teardown work at any depth without recursion.
+    // Assign whole expressions rather than `node` when the source may be a
+    // subtree of the target: only ExprAst's own assignment handles that.
     ExprAst(const ExprAst& other);
     ExprAst(ExprAst&& other) noexcept = default;
     // Safe when `other` is a subtree of this expression.

@@ -1,23 +1,24 @@
 // Debug text writers of the printable tree types.
 //
-// Expressions are printed without recursing along their left spine: the
-// writer emits the opening part of every Binary and Field on the spine top
-// down, then the node at its bottom, then the closing parts bottom up (each
-// closing part of a Binary holds its right operand, printed recursively).
+// Expressions are printed without recursion: an expression writes its
+// opening text at once and queues its children and closing texts on an
+// explicit stack, so that a chain of a million operators prints like any
+// other expression.
 #include "frontend/debug_text.hpp"
 
+#include <initializer_list>
+#include <iterator>
 #include <variant>
+#include <vector>
 
+#include "frontend/support/overloaded.hpp"
 #include "frontend/support/utf8.hpp"
 
 namespace morvane::frontend {
 
 namespace {
 
-template <typename... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
+using support::Overloaded;
 
 // Writes `Name { a: x, b: y }` field by field.
 class RecordWriter {
@@ -51,34 +52,130 @@ void write_tuple(std::string& out, std::string_view name, const T& value) {
     out += ')';
 }
 
-// An expression node that does not continue the left spine.
-void write_off_spine(std::string& out, const ast::ExprAst& expr) {
-    using E = ast::ExprAst;
-    std::visit(Overloaded{
-                   [&](const E::Number& x) { write_tuple(out, "Number", x.value); },
-                   [&](const E::Bool& x) { write_tuple(out, "Bool", x.value); },
-                   [&](const E::Var& x) { write_tuple(out, "Var", std::string_view(x.name)); },
-                   [&](const E::Call& x) {
-                       RecordWriter(out, "Call")
-                           .field("name", x.name)
-                           .field("args", x.args)
-                           .close();
+// The expression writer keeps what is still to be written on a stack of
+// pieces instead of recursing, so that expressions of any depth print.
+struct ExprPiece {
+    const ast::ExprAst* expr;
+};
+struct ArgPiece {
+    const ast::CallArg* arg;
+};
+struct TextPiece {
+    std::string_view text;  // written as is
+};
+// The closing part of a Binary: ", right: ", its right operand, " }".
+struct RightPiece {
+    const ast::ExprAst* right;
+};
+// The closing part of a Field: ", field: ", the quoted name, " }".
+struct FieldNamePiece {
+    std::string_view field;
+};
+using Piece = std::variant<ExprPiece, ArgPiece, TextPiece, RightPiece, FieldNamePiece>;
+
+class ExprWriter {
+public:
+    explicit ExprWriter(std::string& out) : out_(out) {}
+
+    void run(Piece first) {
+        pending_.push_back(first);
+        while (!pending_.empty()) {
+            const Piece piece = pending_.back();
+            pending_.pop_back();
+            std::visit(*this, piece);
+        }
+    }
+
+    void operator()(ExprPiece p) { write(*p.expr); }
+    void operator()(ArgPiece p) { write(*p.arg); }
+    void operator()(TextPiece p) { out_ += p.text; }
+    void operator()(RightPiece p) {
+        out_ += ", right: ";
+        then({ExprPiece{p.right}, TextPiece{" }"}});
+    }
+    void operator()(FieldNamePiece p) {
+        out_ += ", field: ";
+        support::append_debug_string(out_, p.field);
+        out_ += " }";
+    }
+
+private:
+    // Queues pieces to be written, in the order given, after everything
+    // written so far and before anything queued earlier.
+    void then(std::initializer_list<Piece> pieces) {
+        for (auto it = std::rbegin(pieces); it != std::rend(pieces); ++it) pending_.push_back(*it);
+    }
+
+    void write(const ast::ExprAst& expr) {
+        using E = ast::ExprAst;
+        std::visit(Overloaded{
+                       [&](const E::Number& x) { write_tuple(out_, "Number", x.value); },
+                       [&](const E::Bool& x) { write_tuple(out_, "Bool", x.value); },
+                       [&](const E::Var& x) { write_tuple(out_, "Var", std::string_view(x.name)); },
+                       [&](const E::Field& x) {
+                           out_ += "Field { target: ";
+                           then({ExprPiece{x.target.get()}, FieldNamePiece{x.field}});
+                       },
+                       [&](const E::Call& x) {
+                           out_ += "Call { name: ";
+                           support::append_debug_string(out_, x.name);
+                           out_ += ", args: [";
+                           pending_.push_back(TextPiece{"] }"});
+                           for (size_t i = x.args.size(); i-- > 0;) {
+                               pending_.push_back(ArgPiece{&x.args[i]});
+                               if (i > 0) pending_.push_back(TextPiece{", "});
+                           }
+                       },
+                       [&](const E::Unary& x) {
+                           out_ += "Unary { op: ";
+                           out_ += unary_op_name(x.op);
+                           out_ += ", expr: ";
+                           then({ExprPiece{x.expr.get()}, TextPiece{" }"}});
+                       },
+                       [&](const E::Binary& x) {
+                           out_ += "Binary { op: ";
+                           out_ += binary_op_name(x.op);
+                           out_ += ", left: ";
+                           then({ExprPiece{x.left.get()}, RightPiece{x.right.get()}});
+                       },
+                       [&](const E::Exists& x) {
+                           out_ += "Exists { pattern: ";
+                           append_debug(out_, *x.pattern);
+                           out_ += ", where_expr: ";
+                           const std::string_view tail =
+                               x.negated ? ", negated: true }" : ", negated: false }";
+                           if (!x.where_expr) {
+                               out_ += "None";
+                               out_ += tail;
+                               return;
+                           }
+                           out_ += "Some(";
+                           then({ExprPiece{x.where_expr->get()}, TextPiece{")"}, TextPiece{tail}});
+                       },
                    },
-                   [&](const E::Unary& x) {
-                       RecordWriter(out, "Unary").field("op", x.op).field("expr", x.expr).close();
+                   expr.node);
+    }
+
+    void write(const ast::CallArg& arg) {
+        using A = ast::CallArg;
+        std::visit(Overloaded{
+                       [&](const A::Positional& x) {
+                           out_ += "Positional(";
+                           then({ExprPiece{&x.value}, TextPiece{")"}});
+                       },
+                       [&](const A::Named& x) {
+                           out_ += "Named { name: ";
+                           support::append_debug_string(out_, x.name);
+                           out_ += ", value: ";
+                           then({ExprPiece{&x.value}, TextPiece{" }"}});
+                       },
                    },
-                   [&](const E::Exists& x) {
-                       RecordWriter(out, "Exists")
-                           .field("pattern", x.pattern)
-                           .field("where_expr", x.where_expr)
-                           .field("negated", x.negated)
-                           .close();
-                   },
-                   [](const E::Binary&) {},  // spine nodes are written by the caller
-                   [](const E::Field&) {},
-               },
-               expr.node);
-}
+                   arg.node);
+    }
+
+    std::string& out_;
+    std::vector<Piece> pending_;
+};
 
 }  // namespace
 
@@ -158,49 +255,11 @@ void append_debug(std::string& out, const ast::PatternItem& value) {
 }
 
 void append_debug(std::string& out, const ast::CallArg& value) {
-    using A = ast::CallArg;
-    std::visit(Overloaded{
-                   [&](const A::Positional& x) { write_tuple(out, "Positional", x.value); },
-                   [&](const A::Named& x) {
-                       RecordWriter(out, "Named")
-                           .field("name", x.name)
-                           .field("value", x.value)
-                           .close();
-                   },
-               },
-               value.node);
+    ExprWriter(out).run(ArgPiece{&value});
 }
 
 void append_debug(std::string& out, const ast::ExprAst& value) {
-    using E = ast::ExprAst;
-    std::vector<const E*> spine;
-    const E* expr = &value;
-    for (;;) {
-        if (auto* b = std::get_if<E::Binary>(&expr->node)) {
-            out += "Binary { op: ";
-            out += binary_op_name(b->op);
-            out += ", left: ";
-            spine.push_back(expr);
-            expr = b->left.get();
-        } else if (auto* f = std::get_if<E::Field>(&expr->node)) {
-            out += "Field { target: ";
-            spine.push_back(expr);
-            expr = f->target.get();
-        } else {
-            break;
-        }
-    }
-    write_off_spine(out, *expr);
-    for (auto it = spine.rbegin(); it != spine.rend(); ++it) {
-        if (auto* b = std::get_if<E::Binary>(&(*it)->node)) {
-            out += ", right: ";
-            append_debug(out, *b->right);
-        } else {
-            out += ", field: ";
-            append_debug(out, std::string_view(std::get<E::Field>((*it)->node).field));
-        }
-        out += " }";
-    }
+    ExprWriter(out).run(ExprPiece{&value});
 }
 
 }  // namespace morvane::frontend

@@ -43,7 +43,8 @@ public:
         ParsingError,
         // Rules nested deeper than the parser's limit; expected() is empty.
         NestingTooDeep,
-        // A text longer than 32-bit offsets can address; expected() is empty.
+        // A text, or its tree, larger than 32-bit offsets and indexes can
+        // address; expected() is empty.
         TextTooLarge,
     };
 

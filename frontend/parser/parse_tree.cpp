@@ -14,9 +14,10 @@ Pair::Pair(const detail::TreeStore* store, uint32_t index) : store_(store), inde
     uint32_t descendants = record.packed >> (8 + detail::kPackedFieldBits);
     if (length == detail::kPackedFieldMax) {
         const auto& overflow = store->overflow;
-        const auto found = std::lower_bound(
-            overflow.begin(), overflow.end(), index,
-            [](const detail::PairOverflow& entry, uint32_t wanted) { return entry.index < wanted; });
+        const auto by_index = [](const detail::PairOverflow& entry, uint32_t wanted) {
+            return entry.index < wanted;
+        };
+        const auto found = std::lower_bound(overflow.begin(), overflow.end(), index, by_index);
         if (found == overflow.end() || found->index != index) {
             support::panic("parse tree: missing overflow entry");
         }

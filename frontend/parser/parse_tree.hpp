@@ -18,6 +18,8 @@
 //   - Pairs is a range (begin/end) and also a cursor: next() takes the first
 //     pair off the front, so a builder can hand one Pairs value from helper
 //     to helper and continue after whatever the helper consumed.
+//   - Walking is forward: size() and last() step through the sequence, so
+//     they cost its length; everything else is constant time.
 #pragma once
 
 #include <cstddef>

@@ -74,6 +74,10 @@ ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
             return ParseTree(std::move(store));
         case Machine::Outcome::TooDeep:
             return nesting_error(text, builder.stopped_at(), max_depth_);
+        case Machine::Outcome::TooLarge:
+            return Error(Error::Kind::TextTooLarge, text, builder.stopped_at(), {},
+                         support::cat("source text too large (more than ", Machine::kMaxPairs,
+                                      " pairs)"));
         case Machine::Outcome::Failed:
             break;
     }
@@ -88,8 +92,8 @@ ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
     if (outcome == Machine::Outcome::TooDeep) {
         return nesting_error(text, tracker.stopped_at(), max_depth_);
     }
-    if (outcome == Machine::Outcome::Matched) {
-        support::panic("parse: the tracking run matched a text the building run refused");
+    if (outcome != Machine::Outcome::Failed) {
+        support::panic("parse: the tracking run disagrees with the building run");
     }
     std::vector<Rule> expected;
     for (uint8_t rule : tracker.expected()) expected.push_back(static_cast<Rule>(rule));

@@ -15,10 +15,15 @@ namespace {
 
 constexpr uint32_t kNoPair = 0xFFFFFFFFu;
 
-// Bytes of the character led by `lead`, never more than remain.
-uint32_t char_length(uint8_t lead, uint32_t remaining) {
-    const uint32_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    return length < remaining ? length : remaining;
+// Bytes of the character at `p`: its lead byte and the continuation bytes
+// that follow it, so that text that is not valid UTF-8 still advances by
+// whole characters as line_col counts them.
+uint32_t char_length(const uint8_t* p, uint32_t remaining) {
+    const uint8_t lead = p[0];
+    const uint32_t expected = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t length = 1;
+    while (length < expected && length < remaining && (p[length] & 0xC0) == 0x80) ++length;
+    return length;
 }
 
 }  // namespace
@@ -111,10 +116,12 @@ Machine::Outcome Machine::run(uint32_t entry) {
     // the branch predictor learns every handler's likely successors (the
     // device CPython's and Lua's interpreters use). Listed in Op order.
     static const void* const kHandlers[] = {
-        &&op_lit,   &&op_set,       &&op_range,     &&op_any,    &&op_soi,     &&op_at_end,
-        &&op_span,  &&op_span_until, &&op_not_set,  &&op_not_lit, &&op_skip,   &&op_test,
-        &&op_test_fail, &&op_choice, &&op_commit,   &&op_partial_commit, &&op_fail_twice,
-        &&op_fail,  &&op_call,      &&op_ret,       &&op_rts,    &&op_halt,
+        &&op_lit,       &&op_set,    &&op_range,  &&op_any,
+        &&op_soi,       &&op_at_end, &&op_span,   &&op_span_until,
+        &&op_not_set,   &&op_not_lit, &&op_skip,  &&op_test,
+        &&op_test_fail, &&op_choice, &&op_commit, &&op_partial_commit,
+        &&op_fail_twice, &&op_fail,  &&op_call,   &&op_ret,
+        &&op_rts,       &&op_halt,
     };
     static_assert(sizeof kHandlers / sizeof kHandlers[0] == kOpCount);
 #define MORVANE_NEXT() goto* kHandlers[static_cast<uint8_t>(code[pc].op)]
@@ -148,7 +155,7 @@ op_range: {
 }
 op_any:
     if (pos >= n) goto fail;
-    pos += char_length(s[pos], n - pos);
+    pos += char_length(s + pos, n - pos);
     ++pc;
     MORVANE_NEXT();
 op_soi:
@@ -244,6 +251,10 @@ op_call: {
         if (tracking) {
             before = static_cast<uint32_t>(furthest_ == pos ? expected_.size() : 0);
         } else {
+            if (records.size() >= kMaxPairs) {
+                stopped_at_ = pos;
+                return Outcome::TooLarge;
+            }
             own_pair = static_cast<uint32_t>(records.size());
             records.push_back(detail::PairRecord{pos, site.rule});
         }

@@ -23,9 +23,13 @@ namespace morvane::frontend::parser::peg {
 
 class Machine {
 public:
-    enum class Outcome : uint8_t { Matched, Failed, TooDeep };
+    // TooLarge: the tree would hold more pairs than 32-bit indexes address.
+    enum class Outcome : uint8_t { Matched, Failed, TooDeep, TooLarge };
+
+    static constexpr uint32_t kMaxPairs = 0xFFFFFFFEu;
 
     // With a store, the machine builds pairs into it; without, it tracks.
+    // A machine runs once.
     Machine(const Program& program, std::string_view text, uint32_t max_depth,
             detail::TreeStore* store);
 

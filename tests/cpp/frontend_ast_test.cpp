@@ -8,8 +8,8 @@ namespace morvane::frontend::ast {
 namespace {
 
 using morvane::testing::add_chain;
-using morvane::testing::field_chain;
 using morvane::testing::kDeepChain;
+using morvane::testing::kDeepShapes;
 using morvane::testing::sample_expr;
 using morvane::testing::sample_pattern;
 using morvane::testing::sample_program;
@@ -107,19 +107,20 @@ TEST(Tree, ActionKindWords) {
     for (const auto& [action, word] : cases) EXPECT_EQ(action_kind(action), word);
 }
 
-// Copy, equality, assignment and destruction of chains far deeper than any
-// stack could hold as recursion.
-TEST(ExprAst, DeepChainsNeverRecurse) {
-    for (ExprAst (*make)(size_t) : {+[](size_t n) { return add_chain(n); }, &field_chain}) {
+// Copy, equality, assignment and destruction of expressions far deeper than
+// any stack could hold as recursion, nested through every kind of child.
+TEST(ExprAst, DeepExpressionsNeverRecurse) {
+    for (const auto& shape : kDeepShapes) {
+        SCOPED_TRACE(shape.name);
         ExprAst copy = number(0.0);
         {
-            const ExprAst chain = make(kDeepChain);
-            copy = chain;
-            EXPECT_EQ(copy, chain);
+            const ExprAst deep = shape.make(shape.depth);
+            copy = deep;
+            EXPECT_TRUE(copy == deep);
         }
-        EXPECT_EQ(std::get_if<ExprAst::Number>(&copy.node), nullptr);
+        EXPECT_FALSE(copy == shape.make(shape.depth - 1));
     }
-    // A difference at the very bottom of the spine is found.
+    // A difference at the very bottom is found.
     EXPECT_NE(add_chain(kDeepChain, number(1.0)), add_chain(kDeepChain, number(2.0)));
 }
 

@@ -12,9 +12,8 @@ namespace morvane::frontend {
 namespace {
 
 using namespace ast;
-using morvane::testing::add_chain;
 using morvane::testing::field_chain;
-using morvane::testing::kDeepChain;
+using morvane::testing::kDeepShapes;
 using morvane::testing::sample_pattern;
 
 TEST(DebugText, WorkedExamples) {
@@ -128,19 +127,31 @@ TEST(DebugText, StringEscapes) {
     }
 }
 
-TEST(DebugText, DeepChainsPrintWithoutRecursion) {
-    const std::string sum = debug_text(add_chain(kDeepChain));
-    const std::string_view open = "Binary { op: Add, left: ";
-    const std::string_view close = ", right: Number(1.0) }";
-    ASSERT_EQ(sum.size(), kDeepChain * (open.size() + close.size()) + 11);
-    EXPECT_TRUE(sum.starts_with(std::string(open) + std::string(open)));
-    EXPECT_EQ(sum.substr(kDeepChain * open.size(), 11), "Number(1.0)");
-    EXPECT_TRUE(sum.ends_with(std::string(close) + std::string(close)));
+std::string repeated(std::string_view part, size_t times) {
+    std::string out;
+    out.reserve(part.size() * times);
+    for (size_t i = 0; i < times; ++i) out += part;
+    return out;
+}
 
-    const std::string fields = debug_text(field_chain(3));
-    EXPECT_EQ(fields,
-              R"(Field { target: Field { target: Field { target: Var("x"), field: "a" }, field: "a" }, field: "a" })");
-    EXPECT_EQ(debug_text(field_chain(kDeepChain)).size(), 8 + kDeepChain * 30);
+// Each deep shape prints as the depth-one text with its opening repeated
+// before Var("x") and its closing after it.
+TEST(DebugText, DeepExpressionsPrintWithoutRecursion) {
+    const std::string_view leaf = R"(Var("x"))";
+    for (const auto& shape : kDeepShapes) {
+        SCOPED_TRACE(shape.name);
+        const std::string once = debug_text(shape.make(1));
+        const size_t at = once.find(leaf);
+        ASSERT_NE(at, std::string::npos);
+        const std::string_view open = std::string_view(once).substr(0, at);
+        const std::string_view close = std::string_view(once).substr(at + leaf.size());
+        const std::string deep = debug_text(shape.make(shape.depth));
+        EXPECT_TRUE(deep == repeated(open, shape.depth) + std::string(leaf) +
+                                repeated(close, shape.depth));
+    }
+    EXPECT_EQ(
+        debug_text(field_chain(3)),
+        R"(Field { target: Field { target: Field { target: Var("x"), field: "a" }, field: "a" }, field: "a" })");
 }
 
 }  // namespace

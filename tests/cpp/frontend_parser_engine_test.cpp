@@ -177,7 +177,8 @@ group = hidden ~ hidden
                      {"looking", "iy", "looking > inner \"i\""},
                      // Silent rules give their pairs to the caller, or to the
                      // top when they are the start rule.
-                     {"group", "iiii", "group [inner \"i\", inner \"i\", inner \"i\", inner \"i\"]"},
+                     {"group", "iiii",
+                      "group [inner \"i\", inner \"i\", inner \"i\", inner \"i\"]"},
                      {"hidden", "ii", "inner \"i\", inner \"i\""},
                  });
 }
@@ -267,7 +268,8 @@ TEST(PegEngine, RefusesMalformedGrammars) {
         {three, "a = b? ~ \"x\"\nb = \"y\"? ~ a", "grammar: rule 'a' is left-recursive"},
         {two, "a = (\"x\"", "grammar notation: expected ')' at column 9 of: a = (\"x\""},
         {two, "a = \"x\".. \"yz\"",
-         "grammar notation: a range bound must be one character at column 15 of: a = \"x\".. \"yz\""},
+         "grammar notation: a range bound must be one character at column 15 of: "
+         "a = \"x\".. \"yz\""},
     };
     for (const Bad& bad : cases) {
         try {

@@ -47,7 +47,8 @@ TEST(ParserExpressions, TreesOfTheLevels) {
                           ", op_add \"+\", mul_expr [unary_expr > postfix > ident \"b\", op_mul "
                           "\"*\", unary_expr > postfix > ident \"c\"]]"},
         {"-5", kToUnary + " [op_unary \"-\", unary_expr > postfix > number \"5\"]"},
-        {"not x", kToUnary + " [op_unary > kw_not_tok \"not\", unary_expr > postfix > ident \"x\"]"},
+        {"not x",
+         kToUnary + " [op_unary > kw_not_tok \"not\", unary_expr > postfix > ident \"x\"]"},
         {"f(a, n = 2).y", kToPostfix + " [ident \"f\", call_suffix [" + operand("ident \"a\"") +
                               ", named_arg [ident \"n\", " + operand("number \"2\"") +
                               "]], field_access > ident \"y\"]"},
@@ -103,6 +104,16 @@ TEST(ParserExpressions, TreesOfTheLevels) {
         {"True", operand("ident \"True\"")},
         {"note", operand("ident \"note\"")},
         {"E", operand("ident \"E\"")},
+        {"E2", operand("ident \"E2\"")},
+        {"exists", operand("ident \"exists\"")},
+        // Only "E[" begins an expectation; E(...) is an ordinary call.
+        {"E(N.a)", kToPostfix + " [ident \"E\", call_suffix > " + kToPostfix +
+                       " [ident \"N\", field_access > ident \"a\"]]"},
+        {"not (a == b)",
+         kToUnary + " [op_unary > kw_not_tok \"not\", unary_expr > postfix > paren_expr > expr > "
+                    "or_expr > and_expr > cmp_expr [add_expr > " +
+             mul_operand("ident \"a\"") + ", op_cmp \"==\", add_expr > " +
+             mul_operand("ident \"b\"") + "]]"},
         {"E + 1", kToAdd + " [" + mul_operand("ident \"E\"") + ", op_add \"+\", " +
                       mul_operand("number \"1\"") + "]"},
         {"n == 2", "expr > or_expr > and_expr > cmp_expr [add_expr > " +

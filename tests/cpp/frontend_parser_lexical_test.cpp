@@ -78,11 +78,14 @@ TEST(ParserTokens, WhitespaceAndCommentsSeparateTokens) {
         {Rule::program, "schema\vA {}", error_at("schema\vA {}", 7, "expected ident")},
         {Rule::program, "schema\u00a0A {}", error_at("schema\u00a0A {}", 7, "expected ident")},
     });
-    const ParseResult result = CorventaParser::parse(Rule::program, "  // c\n");
-    ASSERT_TRUE(result);
-    const Pair program = *result.tree().pairs().peek();
-    EXPECT_EQ(program.as_span(), (ByteSpan{0, 7}));
-    EXPECT_EQ(program.into_inner().peek()->as_span(), (ByteSpan{7, 7}));
+    for (const std::string text : {"", "  // c\n"}) {
+        const ParseResult result = CorventaParser::parse(Rule::program, text);
+        ASSERT_TRUE(result);
+        const auto end = static_cast<uint32_t>(text.size());
+        const Pair program = *result.tree().pairs().peek();
+        EXPECT_EQ(program.as_span(), (ByteSpan{0, end}));
+        EXPECT_EQ(program.into_inner().peek()->as_span(), (ByteSpan{end, end}));
+    }
 }
 
 // Every keyword token matches its word as a whole word only, and its alias
@@ -123,7 +126,8 @@ TEST(ParserKeywords, KeywordsAreNotReserved) {
         {Rule::program, "schemaA {}", error_at("schemaA {}", 1, "expected program")},
         {Rule::program, "schema rule { node edge { a: b } }",
          "program [schema_decl [kw_schema_tok \"schema\", ident \"rule\", block_schema > node_decl "
-         "[kw_node_tok \"node\", ident \"edge\", attr_decl [ident \"a\", ident \"b\"]]], EOI \"\"]"},
+         "[kw_node_tok \"node\", ident \"edge\", attr_decl [ident \"a\", ident \"b\"]]], "
+         "EOI \"\"]"},
         {Rule::expr, "not(x)",
          "expr > or_expr > and_expr > cmp_expr > add_expr > mul_expr > unary_expr [op_unary > "
          "kw_not_tok \"not\", unary_expr > postfix > paren_expr > expr > or_expr > and_expr > "

@@ -75,8 +75,8 @@ TEST(ParserBeliefModels, PosteriorFamilies) {
         "number \"1\"]]]]]]");
     EXPECT_EQ(
         subtree(node_belief("c ~ CategoricalPosterior(group_by = source, prior = uniform, "
-                            "categories = [\"a\", \"b\"], k = 2, alpha = [1, 2.5], s = \"uniform\", "
-                            "u = Uniform)"),
+                            "categories = [\"a\", \"b\"], k = 2, alpha = [1, 2.5], "
+                            "s = \"uniform\", u = Uniform)"),
                 Rule::categorical_posterior),
         "categorical_posterior [categorical_param [ident \"group_by\", categorical_param_value > "
         "ident \"source\"], categorical_param [ident \"prior\", categorical_param_value "

@@ -75,8 +75,8 @@ TEST(ParserNesting, FarDeeperInputIsRefusedCleanly) {
             EXPECT_GT(error.position(), 10u);
             EXPECT_LT(error.position(), text.size() / 2);
             const std::string& message = error.text();
-            EXPECT_TRUE(message.starts_with(" --> 1:" + std::to_string(error.position() + 1) + "\n"))
-                << message.substr(0, 20);
+            const std::string first_line = " --> 1:" + std::to_string(error.position() + 1);
+            EXPECT_TRUE(message.starts_with(first_line + "\n")) << message.substr(0, 20);
             EXPECT_TRUE(message.ends_with(
                 "\n  |\n  = nesting too deep (more than 12000 nested rules)"));
         }

@@ -110,8 +110,9 @@ TEST(ParserRuleDecls, ClausesAndForms) {
     for (const Case& c : cases) EXPECT_EQ(subtree(c.text, c.find), c.tree) << c.text;
     // Clauses in any order and number, comments between them.
     const ParseResult result = CorventaParser::parse(
-        Rule::program, rule("mode: m action {} pattern (a:L)-[e:T]->(b:M), (a:L)-[e:T]->(b:M) "
-                            "/* c */ action {} where x where y pattern (a:L)-[e:T]->(b:M) /* end */"));
+        Rule::program,
+        rule("mode: m action {} pattern (a:L)-[e:T]->(b:M), (a:L)-[e:T]->(b:M) /* c */ action {} "
+             "where x where y pattern (a:L)-[e:T]->(b:M) /* end */"));
     ASSERT_TRUE(result);
     std::vector<Rule> clauses;
     for (const Pair& clause : testing::find_pair(result.tree(), Rule::rule_body)->into_inner()) {
@@ -153,6 +154,9 @@ TEST(ParserRuleDecls, RefusedForms) {
              {act + "delete e (@) } }", "expected delete_arg"},
              {act + "suppress e @(weight = 3, weight = 4) } }",
               "expected action_stmt, suppress_args, or suppress_arg"},
+             // Argument words are literals: a longer word fails at its "=".
+             {act + "non_bayesian_nudge n.v to 1 variance = increase @(factors = 2) } }", ""},
+             {act + "delete e @confidences = high } }", ""},
          }) {
         expect_error_at(c);
     }

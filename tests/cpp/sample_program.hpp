@@ -3,7 +3,15 @@
 // debug-text and IR tests.
 #pragma once
 
+#include <ostream>
+
 #include "frontend/ast.hpp"
+#include "frontend/debug_text.hpp"
+
+// Failed expectations show expressions in their debug text.
+namespace morvane::frontend::ast {
+inline void PrintTo(const ExprAst& e, std::ostream* os) { *os << frontend::debug_text(e); }
+}  // namespace morvane::frontend::ast
 
 namespace morvane::testing {
 
@@ -44,8 +52,55 @@ inline ast::ExprAst field_chain(size_t depth) {
     return e;
 }
 
-// Deep enough that any recursion along the spine would overflow the stack.
+// Deep enough that any recursion over it would overflow the stack.
 inline constexpr size_t kDeepChain = 1'000'000;
+
+// Expressions nested deeply through every kind of child, none of which may
+// be walked by recursion. The parser bounds most of these shapes, but the
+// walkers do not rely on it. Each shape wraps a single Var("x") `depth`
+// times in the same way.
+struct DeepShape {
+    const char* name;
+    size_t depth;
+    ast::ExprAst (*make)(size_t depth);
+};
+inline const DeepShape kDeepShapes[] = {
+    {"x + 1 + 1 ...", kDeepChain, [](size_t n) { return add_chain(n, ast::var("x")); }},
+    {"x.a.a ...", kDeepChain, field_chain},
+    {"1 - (1 - (... x))", kDeepChain,
+     [](size_t n) {
+         ast::ExprAst e = ast::var("x");
+         for (size_t i = 0; i < n; ++i) {
+             e = ast::binary(ast::BinaryOp::Sub, ast::number(1.0), std::move(e));
+         }
+         return e;
+     }},
+    {"not not ... x", kDeepChain,
+     [](size_t n) {
+         ast::ExprAst e = ast::var("x");
+         for (size_t i = 0; i < n; ++i) e = ast::unary(ast::UnaryOp::Not, std::move(e));
+         return e;
+     }},
+    {"f(k = f(k = ... x))", kDeepChain,
+     [](size_t n) {
+         ast::ExprAst e = ast::var("x");
+         for (size_t i = 0; i < n; ++i) {
+             std::vector<ast::CallArg> args;
+             args.push_back(ast::named("k", std::move(e)));
+             e = ast::call("f", std::move(args));
+         }
+         return e;
+     }},
+    // Patterns are bulky; a quarter of the depth still overflows any stack.
+    {"exists ... where exists ... where x", kDeepChain / 4,
+     [](size_t n) {
+         ast::ExprAst e = ast::var("x");
+         for (size_t i = 0; i < n; ++i) {
+             e = ast::exists({{"a", "A"}, {"e", "T"}, {"b", "B"}}, std::move(e), false);
+         }
+         return e;
+     }},
+};
 
 inline ast::ProgramAst sample_program() {
     using ast::PosteriorType;

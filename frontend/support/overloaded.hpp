@@ -1,0 +1,13 @@
+// A visitor assembled from lambdas, for std::visit over the tree's variants:
+//
+//     std::visit(Overloaded{[](const A& a) {...}, [](const B& b) {...}}, v);
+#pragma once
+
+namespace morvane::support {
+
+template <typename... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+
+}  // namespace morvane::support

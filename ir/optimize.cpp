@@ -1,0 +1,332 @@
+// Constant folding and the program-level rewrites of the optimizer.
+//
+// Folding follows the evaluator's arithmetic exactly (absolute tolerance
+// 1e-12 for equality and the division guard, IEEE comparisons, no
+// short-circuit) and computes an operation only when the evaluator could not
+// fail on it: a division by a value within 1e-12 of zero or a non-finite
+// result stays an operation, so that the run reports it as it would have.
+//
+// fold_expr walks the expression without recursion (see fold_expr below),
+// since lowered expressions can be as deep as the longest operator chain of
+// the source.
+#include "ir/optimize.hpp"
+
+#include <cmath>
+#include <optional>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "frontend/ast_walk.hpp"
+#include "frontend/support/overloaded.hpp"
+
+namespace morvane::ir {
+
+using support::Overloaded;
+
+namespace {
+
+constexpr double kTolerance = 1e-12;
+
+// Rule expressions and prune predicates know no constant names.
+const ConstantMap kNoConstants;
+
+// The numeric value of a constant: a Number's value, 1.0 or 0.0 for a Bool.
+std::optional<double> constant_value(const ExprIR& expr) {
+    if (auto* n = std::get_if<ExprIR::Number>(&expr.node)) return n->value;
+    if (auto* b = std::get_if<ExprIR::Bool>(&expr.node)) return b->value ? 1.0 : 0.0;
+    return std::nullopt;
+}
+
+// A Number 0.0 of either sign or Bool false: a test that nothing satisfies.
+bool is_false_constant(const ExprIR& expr) {
+    const auto value = constant_value(expr);
+    return value && *value == 0.0;
+}
+
+bool is_arithmetic(ast::BinaryOp op) {
+    using enum ast::BinaryOp;
+    return op == Add || op == Sub || op == Mul || op == Div;
+}
+
+// The operator applied to two constants; nothing when the division guard
+// leaves the operation to run time.
+std::optional<double> apply(ast::BinaryOp op, double a, double b) {
+    switch (op) {
+        case ast::BinaryOp::Add: return a + b;
+        case ast::BinaryOp::Sub: return a - b;
+        case ast::BinaryOp::Mul: return a * b;
+        case ast::BinaryOp::Div:
+            if (std::fabs(b) < kTolerance) return std::nullopt;
+            return a / b;
+        // Both tolerance tests are false when NaN is involved: Ne is not !Eq.
+        case ast::BinaryOp::Eq: return std::fabs(a - b) < kTolerance ? 1.0 : 0.0;
+        case ast::BinaryOp::Ne: return std::fabs(a - b) >= kTolerance ? 1.0 : 0.0;
+        case ast::BinaryOp::Lt: return a < b ? 1.0 : 0.0;
+        case ast::BinaryOp::Le: return a <= b ? 1.0 : 0.0;
+        case ast::BinaryOp::Gt: return a > b ? 1.0 : 0.0;
+        case ast::BinaryOp::Ge: return a >= b ? 1.0 : 0.0;
+        // NaN counts as true.
+        case ast::BinaryOp::And: return a != 0.0 && b != 0.0 ? 1.0 : 0.0;
+        case ast::BinaryOp::Or: return a != 0.0 || b != 0.0 ? 1.0 : 0.0;
+    }
+    return std::nullopt;
+}
+
+ExprIR fold_binary(ast::BinaryOp op, ExprIR left, ExprIR right) {
+    const auto a = constant_value(left);
+    const auto b = constant_value(right);
+    if (a && b) {
+        if (const auto value = apply(op, *a, *b); value && std::isfinite(*value)) {
+            if (is_arithmetic(op)) return ExprIR::Number{*value};
+            return ExprIR::Bool{*value != 0.0};
+        }
+    }
+    return ExprIR::Binary{op, Box<ExprIR>(std::move(left)), Box<ExprIR>(std::move(right))};
+}
+
+ExprIR fold_unary(ast::UnaryOp op, ExprIR operand) {
+    if (const auto value = constant_value(operand)) {
+        if (op == ast::UnaryOp::Not) return ExprIR::Bool{*value == 0.0};
+        return ExprIR::Number{-*value};  // -0.0 from 0.0, as the evaluator gives
+    }
+    if (op == ast::UnaryOp::Neg) {
+        auto* inner = std::get_if<ExprIR::Unary>(&operand.node);
+        if (inner && inner->op == ast::UnaryOp::Neg) {
+            ExprIR x = std::move(*inner->expr);
+            return x;
+        }
+    }
+    return ExprIR::Unary{op, Box<ExprIR>(std::move(operand))};
+}
+
+// An existence test whose where-expression folded to `where`.
+ExprIR fold_exists(const ExprIR::Exists& test, ExprIR where) {
+    if (is_false_constant(where)) return ExprIR::Bool{test.negated};  // nothing can match
+    if (constant_value(where)) return ExprIR::Exists{test.pattern, std::nullopt, test.negated};
+    return ExprIR::Exists{test.pattern, Box<ExprIR>(std::move(where)), test.negated};
+}
+
+// The children of one expression node, in the order they are folded.
+std::vector<const ExprIR*>& children_of(const ExprIR& expr, std::vector<const ExprIR*>& out) {
+    out.clear();
+    std::visit(Overloaded{
+                   [&](const ExprIR::Field& x) { out.push_back(x.target.get()); },
+                   [&](const ExprIR::Call& x) {
+                       for (const auto& arg : x.args) {
+                           out.push_back(&frontend::ast::walk::arg_value(arg));
+                       }
+                   },
+                   [&](const ExprIR::Unary& x) { out.push_back(x.expr.get()); },
+                   [&](const ExprIR::Binary& x) {
+                       out.push_back(x.left.get());
+                       out.push_back(x.right.get());
+                   },
+                   [&](const ExprIR::Exists& x) {
+                       if (x.where_expr) out.push_back(x.where_expr->get());
+                   },
+                   [](const auto&) {},  // Number, Bool, Var
+               },
+               expr.node);
+    return out;
+}
+
+// Rebuilds one node from its folded children, which are the last entries
+// of `folded` (in the order of children_of); removes them and returns the
+// folded node.
+ExprIR combine(const ExprIR& expr, std::vector<ExprIR>& folded, const ConstantMap& constants) {
+    auto pop = [&folded] {
+        ExprIR last = std::move(folded.back());
+        folded.pop_back();
+        return last;
+    };
+    return std::visit(
+        Overloaded{
+            [&](const ExprIR::Var& x) -> ExprIR {
+                if (auto it = constants.find(x.name); it != constants.end()) {
+                    return ExprIR::Number{it->second};
+                }
+                return x;
+            },
+            [&](const ExprIR::Field& x) -> ExprIR {
+                return ExprIR::Field{Box<ExprIR>(pop()), x.field};
+            },
+            [&](const ExprIR::Call& x) -> ExprIR {
+                // Arguments keep their kind and name; the call itself is
+                // never evaluated.
+                ExprIR::Call call{x.name, {}};
+                call.args.reserve(x.args.size());
+                const auto values = folded.end() - static_cast<ptrdiff_t>(x.args.size());
+                for (size_t i = 0; i < x.args.size(); ++i) {
+                    ExprIR& value = values[static_cast<ptrdiff_t>(i)];
+                    if (auto* n = std::get_if<CallArgIR::Named>(&x.args[i].node)) {
+                        call.args.emplace_back(CallArgIR::Named{n->name, std::move(value)});
+                    } else {
+                        call.args.emplace_back(CallArgIR::Positional{std::move(value)});
+                    }
+                }
+                folded.erase(values, folded.end());
+                return call;
+            },
+            [&](const ExprIR::Unary& x) -> ExprIR { return fold_unary(x.op, pop()); },
+            [&](const ExprIR::Binary& x) -> ExprIR {
+                ExprIR right = pop();
+                ExprIR left = pop();
+                return fold_binary(x.op, std::move(left), std::move(right));
+            },
+            [&](const ExprIR::Exists& x) -> ExprIR {
+                if (!x.where_expr) return x;
+                return fold_exists(x, pop());
+            },
+            [&](const auto&) -> ExprIR { return expr; },  // Number, Bool
+        },
+        expr.node);
+}
+
+std::vector<TransformIR> rewrite_pipeline(const std::vector<TransformIR>& transforms) {
+    std::vector<TransformIR> out;
+    out.reserve(transforms.size());
+    for (const auto& transform : transforms) {
+        if (auto* set = std::get_if<TransformIR::ApplyRuleset>(&transform.node)) {
+            if (set->rules.size() == 1) {
+                out.push_back(TransformIR::ApplyRule{set->rules.front()});
+            } else if (!set->rules.empty()) {
+                out.push_back(transform);
+            }
+        } else if (auto* prune = std::get_if<TransformIR::PruneEdges>(&transform.node)) {
+            ExprIR predicate = fold_expr(prune->predicate, kNoConstants);
+            if (is_false_constant(predicate)) continue;  // prunes nothing
+            if (constant_value(predicate)) predicate = ExprIR::Bool{true};
+            out.push_back(TransformIR::PruneEdges{prune->edge_type, std::move(predicate)});
+        } else {
+            out.push_back(transform);
+        }
+    }
+    return out;
+}
+
+// Metrics in declaration order; each sees as constants the constant metrics
+// declared before it in the same flow, the latest declaration of a name
+// deciding.
+std::vector<MetricDefIR> fold_metrics(const std::vector<MetricDefIR>& metrics) {
+    ConstantMap constants;
+    std::vector<MetricDefIR> out;
+    out.reserve(metrics.size());
+    for (const auto& metric : metrics) {
+        ExprIR expr = fold_expr(metric.expr, constants);
+        if (const auto value = constant_value(expr)) {
+            constants[metric.name] = *value;
+        } else {
+            constants.erase(metric.name);
+        }
+        out.push_back({metric.name, metric.on_graph, std::move(expr)});
+    }
+    return out;
+}
+
+FlowIR optimize_flow(const FlowIR& flow) {
+    FlowIR out{flow.name, flow.on_model,         {}, fold_metrics(flow.metrics),
+               flow.exports, flow.metric_exports, flow.metric_imports};
+    out.graphs.reserve(flow.graphs.size());
+    for (const auto& graph : flow.graphs) {
+        if (auto* pipeline = std::get_if<GraphExprIR::Pipeline>(&graph.expr.node)) {
+            out.graphs.push_back(
+                {graph.name, GraphExprIR::Pipeline{pipeline->start,
+                                                   rewrite_pipeline(pipeline->transforms)}});
+        } else {
+            out.graphs.push_back(graph);
+        }
+    }
+    return out;
+}
+
+ActionIR fold_action(const ActionIR& action) {
+    return std::visit(
+        Overloaded{
+            [](const ActionIR::Let& x) -> ActionIR {
+                return ActionIR::Let{x.name, fold_expr(x.expr, kNoConstants)};
+            },
+            [](const ActionIR::NonBayesianNudge& x) -> ActionIR {
+                return ActionIR::NonBayesianNudge{x.node_var, x.attr,
+                                                  fold_expr(x.expr, kNoConstants), x.variance};
+            },
+            [](const ActionIR::SoftUpdate& x) -> ActionIR {
+                return ActionIR::SoftUpdate{x.node_var, x.attr, fold_expr(x.expr, kNoConstants),
+                                            x.precision, x.count};
+            },
+            [&](const auto&) -> ActionIR { return action; },  // Delete, Suppress
+        },
+        action.node);
+}
+
+RuleIR fold_rule(const RuleIR& rule) {
+    RuleIR out{rule.name, rule.on_model, rule.patterns, {}, rule.mode, std::nullopt};
+    if (rule.where_expr) out.where_expr = fold_expr(*rule.where_expr, kNoConstants);
+    out.actions.reserve(rule.actions.size());
+    for (const auto& action : rule.actions) out.actions.push_back(fold_action(action));
+    return out;
+}
+
+// The names of every rule an ApplyRule or ApplyRuleset of any pipeline of
+// any flow applies, borrowed from `flows`.
+std::unordered_set<std::string_view> applied_rules(const std::vector<FlowIR>& flows) {
+    std::unordered_set<std::string_view> names;
+    for (const auto& flow : flows) {
+        for (const auto& graph : flow.graphs) {
+            auto* pipeline = std::get_if<GraphExprIR::Pipeline>(&graph.expr.node);
+            if (!pipeline) continue;
+            for (const auto& transform : pipeline->transforms) {
+                if (auto* one = std::get_if<TransformIR::ApplyRule>(&transform.node)) {
+                    names.insert(one->rule);
+                } else if (auto* set = std::get_if<TransformIR::ApplyRuleset>(&transform.node)) {
+                    names.insert(set->rules.begin(), set->rules.end());
+                }
+            }
+        }
+    }
+    return names;
+}
+
+}  // namespace
+
+ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants) {
+    // Post-order without recursion: a node is entered (its children queued,
+    // the first child on top) and, once its children are folded, left
+    // (rebuilt from them). Folded results wait on their own stack.
+    struct Visit {
+        const ExprIR* expr;
+        bool entered;
+    };
+    std::vector<Visit> visits{{&expr, false}};
+    std::vector<ExprIR> folded;
+    std::vector<const ExprIR*> children;
+    while (!visits.empty()) {
+        Visit& top = visits.back();
+        const ExprIR* node = top.expr;
+        if (!top.entered) {
+            top.entered = true;
+            const auto& kids = children_of(*node, children);
+            for (auto it = kids.rbegin(); it != kids.rend(); ++it) visits.push_back({*it, false});
+            continue;
+        }
+        visits.pop_back();
+        folded.push_back(combine(*node, folded, constants));
+    }
+    return std::move(folded.back());
+}
+
+ProgramIR optimize_program(const ProgramIR& program) {
+    ProgramIR out{program.schemas, program.belief_models, program.evidences, {}, {}};
+    out.flows.reserve(program.flows.size());
+    for (const auto& flow : program.flows) out.flows.push_back(optimize_flow(flow));
+
+    // Folding is pure, so rules are folded only once it is known that some
+    // flow applies them; the result is the same as folding all and removing.
+    const auto applied = applied_rules(out.flows);
+    for (const auto& rule : program.rules) {
+        if (applied.contains(rule.name)) out.rules.push_back(fold_rule(rule));
+    }
+    return out;
+}
+
+}  // namespace morvane::ir

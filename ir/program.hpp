@@ -1,0 +1,32 @@
+// A whole program in the intermediate representation.
+//
+// Every flow run lowers the compiled program with ProgramIR::from, takes the
+// optimized copy and works from that copy alone. Schemas and belief models
+// are kept as tree values (independent deep copies).
+#pragma once
+
+#include <vector>
+
+#include "frontend/ast.hpp"
+#include "ir/evidence.hpp"
+#include "ir/flow.hpp"
+#include "ir/rule.hpp"
+
+namespace morvane::ir {
+
+struct ProgramIR {
+    std::vector<ast::Schema> schemas;
+    std::vector<ast::BeliefModel> belief_models;
+    std::vector<EvidenceIR> evidences;
+    std::vector<RuleIR> rules;
+    std::vector<FlowIR> flows;
+    bool operator==(const ProgramIR&) const = default;
+
+    // Lowers every declaration, in order; the tree is only read.
+    static ProgramIR from(const ast::ProgramAst& program);
+
+    // The optimized copy (see ir/optimize.hpp); this program is unchanged.
+    ProgramIR optimized() const;
+};
+
+}  // namespace morvane::ir
