@@ -1,3 +1,6 @@
+// Action statements. Options whose words leave no pair in the tree (the
+// soft-update arguments) are read from the argument's text, which is why a
+// comment inside such an argument can spoil it.
 #include "frontend/parser/build_action.hpp"
 
 #include <optional>

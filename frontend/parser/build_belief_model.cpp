@@ -1,3 +1,7 @@
+// Posterior builders. Only categorical posteriors are checked here, because
+// their parameters decide the shape of the value (group, prior, categories);
+// Gaussian and Bernoulli parameters are plain (name, number) lists that the
+// validator judges.
 #include "frontend/parser/build_belief_model.hpp"
 
 #include <optional>
@@ -167,7 +171,8 @@ std::pair<std::string, ast::PosteriorType> build_attr_belief(const Pair& decl) {
     if (!name) detail::fail("Missing attribute name");
     const std::optional<Pair> posterior = first_posterior(inner);
     if (!posterior) {
-        detail::fail(fill("Missing posterior type. Found rules: {}", detail::rule_list_text(inner)));
+        detail::fail(
+            fill("Missing posterior type. Found rules: {}", detail::rule_list_text(inner)));
     }
     return {std::string(name->as_str()), build_posterior_type(*posterior)};
 }
@@ -178,7 +183,9 @@ ast::NodeBeliefDecl build_node_belief(const Pair& decl) {
         node.node_type = std::string(ident->as_str());
     }
     for (const Pair& child : decl.into_inner()) {
-        if (child.as_rule() == Rule::attr_belief_decl) node.attrs.push_back(build_attr_belief(child));
+        if (child.as_rule() == Rule::attr_belief_decl) {
+            node.attrs.push_back(build_attr_belief(child));
+        }
     }
     return node;
 }

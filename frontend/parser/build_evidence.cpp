@@ -1,3 +1,5 @@
+// Evidence builders. Each written form appends its observations as soon as
+// it is read, so the list follows the source, groups flattened in place.
 #include "frontend/parser/build_evidence.hpp"
 
 #include <optional>
@@ -140,8 +142,8 @@ ast::ObserveStmt build_observe_attr(const Pair& stmt) {
                 if (!value) value = detail::number_or_fail(child);
                 break;
             case Rule::precision_annot:
-                precision =
-                    read_precision(child, "Only precision=... is supported in attribute observation");
+                precision = read_precision(
+                    child, "Only precision=... is supported in attribute observation");
                 break;
             default:
                 break;

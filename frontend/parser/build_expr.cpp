@@ -1,5 +1,20 @@
+// The expression builder runs on two explicit stacks instead of recursing:
+// a stack of tasks (pairs still to build, and nodes waiting for their
+// children) and a stack of built values. Nesting in the source (parentheses,
+// call arguments, existence tests, pipelines inside expressions) therefore
+// costs heap, never machine stack, and a flat chain of a million operators
+// costs one task at a time. Tasks run in source order, so values arrive on
+// the value stack in the order the node that waits for them reads them.
+//
+// The fallback to 0.0 happens where a node can fail: an existence test whose
+// pattern cannot be built, or a metric pipeline that its builder refuses.
+// Such a node is replaced by Number(0.0), unless it is the very pair the
+// caller handed in, whose failure is the caller's to see. Building a child
+// expression never fails, so building children before or after the checks
+// of their parent gives the same trees and the same errors.
 #include "frontend/parser/build_expr.hpp"
 
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -67,10 +82,9 @@ UnaryOp unary_op(const Pair& op) {
 // Most expression pairs hold a single operand and build to exactly what it
 // builds to: `expr`, `paren_expr`, a binary level with one operand, a
 // `unary_expr` without prefix operator, a `postfix` without suffixes. This
-// walks down such a chain to the first pair that makes a node of its own,
-// which keeps the recursion to one frame per real nesting level. Building
-// the result, falling back to 0.0, gives the same tree as building every
-// wrapper in turn, since each of them falls back too.
+// walks down such a chain to the first pair that makes a node of its own.
+// `descended` tells whether it moved: a failure below the given pair falls
+// back to 0.0 like a failure at any nested position.
 Pair innermost(Pair pair, bool& descended) {
     for (;;) {
         const Rule rule = pair.as_rule();
@@ -91,90 +105,6 @@ Pair innermost(Pair pair, bool& descended) {
     }
 }
 
-ExprAst build_node(const Pair& pair);
-
-// Builds a nested sub-expression; any failure becomes 0.0.
-ExprAst build_operand(const Pair& pair) {
-    bool descended = false;
-    const Pair node = innermost(pair, descended);
-    try {
-        return build_node(node);
-    } catch (const FrontendError&) {
-        return ast::number(0.0);
-    }
-}
-
-// operand (operator operand)*, folded to the left.
-ExprAst build_binary_level(const Pair& level) {
-    Pairs inner = level.into_inner();
-    ExprAst acc = build_operand(child_or_panic(inner, level));
-    while (std::optional<Pair> op = inner.next()) {
-        if (!is_operator(op->as_rule())) continue;
-        const BinaryOp binary = binary_op(*op);
-        const Pair right = child_or_panic(inner, level);
-        acc = ast::binary(binary, std::move(acc), build_operand(right));
-    }
-    return acc;
-}
-
-// A chain of prefix operators over one operand, built without recursing
-// per operator: `- - x` is Neg(Neg(x)).
-ExprAst build_prefixed(const Pair& unary) {
-    std::vector<UnaryOp> ops;
-    Pair current = unary;
-    for (;;) {
-        Pairs inner = current.into_inner();
-        const Pair first = child_or_panic(inner, current);
-        if (first.as_rule() != Rule::op_unary) {
-            current = first;
-            break;
-        }
-        ops.push_back(unary_op(first));
-        current = child_or_panic(inner, current);
-        if (current.as_rule() != Rule::unary_expr) break;
-    }
-    ExprAst result = build_operand(current);
-    for (auto op = ops.rbegin(); op != ops.rend(); ++op) {
-        result = ast::unary(*op, std::move(result));
-    }
-    return result;
-}
-
-std::vector<ast::CallArg> build_call_args(const Pair& suffix) {
-    std::vector<ast::CallArg> args;
-    for (const Pair& arg : suffix.into_inner()) {
-        if (arg.as_rule() == Rule::named_arg) {
-            Pairs parts = arg.into_inner();
-            const Pair name = child_or_panic(parts, arg);
-            const Pair value = child_or_panic(parts, arg);
-            args.push_back(ast::named(std::string(name.as_str()), build_operand(value)));
-        } else if (arg.as_rule() == Rule::expr) {
-            args.push_back(ast::positional(build_operand(arg)));
-        }
-    }
-    return args;
-}
-
-// base (field_access | call_suffix)*. A call keeps its callee only when the
-// expression before it is a bare name.
-ExprAst build_postfix(const Pair& postfix) {
-    Pairs inner = postfix.into_inner();
-    ExprAst acc = build_operand(child_or_panic(inner, postfix));
-    for (const Pair& suffix : inner) {
-        if (suffix.as_rule() == Rule::field_access) {
-            Pairs parts = suffix.into_inner();
-            const Pair name = child_or_panic(parts, suffix);
-            acc = ast::field(std::move(acc), std::string(name.as_str()));
-        } else if (suffix.as_rule() == Rule::call_suffix) {
-            std::vector<ast::CallArg> args = build_call_args(suffix);
-            std::string callee;
-            if (auto* var = std::get_if<ExprAst::Var>(&acc.node)) callee = std::move(var->name);
-            acc = ast::call(std::move(callee), std::move(args));
-        }
-    }
-    return acc;
-}
-
 // E[V.a] is the call E(V.a).
 ExprAst build_e_bracket(const Pair& bracket) {
     Pairs parts = bracket.into_inner();
@@ -184,7 +114,9 @@ ExprAst build_e_bracket(const Pair& bracket) {
                                                       std::string(attr.as_str())))});
 }
 
-ExprAst build_exists(const Pair& test, bool negated) {
+// The Exists node of an existence test, without its where-expression, and
+// the pair of that expression if one is written.
+ExprAst exists_shell(const Pair& test, bool negated, std::optional<Pair>& where) {
     Pairs parts = test.into_inner();
     std::optional<Pair> pattern;
     while ((pattern = parts.next()) && pattern->as_rule() != Rule::pattern_item) {
@@ -193,58 +125,275 @@ ExprAst build_exists(const Pair& test, bool negated) {
         detail::fail(negated ? "Missing pattern in not exists expression"
                              : "Missing pattern in exists expression");
     }
-    ast::PatternItem item = build_pattern_item(*pattern);
-    std::optional<ExprAst> where;
-    if (const std::optional<Pair> e = detail::first_of(parts, Rule::expr)) {
-        where = build_operand(*e);
-    }
-    return ast::exists(std::move(item), std::move(where), negated);
+    where = detail::first_of(parts, Rule::expr);
+    return ast::exists(build_pattern_item(*pattern), std::nullopt, negated);
 }
 
-ExprAst build_node(const Pair& pair) {
-    const Rule rule = pair.as_rule();
-    if (is_binary_level(rule)) return build_binary_level(pair);
-    switch (rule) {
-        case Rule::ident:
-            return ast::var(std::string(pair.as_str()));
-        case Rule::number:
-            return ast::number(support::read_number_token(pair.as_str()));
-        case Rule::kw_true_tok:
-            return ast::boolean(true);
-        case Rule::kw_false_tok:
-            return ast::boolean(false);
-        case Rule::unary_expr:
-            return build_prefixed(pair);
-        case Rule::postfix:
-            return build_postfix(pair);
-        case Rule::e_bracket:
-            return build_e_bracket(pair);
-        case Rule::exists_expr:
-            return build_exists(pair, false);
-        case Rule::not_exists_expr:
-            return build_exists(pair, true);
-        case Rule::metric_builder_expr:
-            return build_metric_builder_expr(pair);
-        case Rule::expr:
-        case Rule::paren_expr:
-            broken_tree("missing inner pair", pair);
-        default:
-            broken_tree("not an expression rule", pair);
+class ExprBuilder {
+public:
+    // Builds the expression of `root`. With `root_may_fail`, a failure of
+    // the root node itself is thrown instead of falling back.
+    ExprAst run(const Pair& root, bool root_may_fail) {
+        push(Task::Eval, root).root = root_may_fail;
+        while (!tasks_.empty()) {
+            Task task = std::move(tasks_.back());
+            tasks_.pop_back();
+            step(task);
+        }
+        return std::move(values_.back());
     }
-}
+
+private:
+    struct Task {
+        enum Kind : uint8_t {
+            Eval,            // build `pair`, push its value
+            FoldLevel,       // fold the operand just built into the level
+            Wrap,            // apply the prefix operator `unary` to the top value
+            Postfix,         // apply the suffixes left in `rest` to the top value
+            CallArgs,        // build the arguments left in `rest`, then the call
+            AttachWhere,     // the top value is the where-part of the Exists below
+            FinishPipeline,  // the top `count` values are the steps of `pair`
+        };
+        Kind kind;
+        bool root = false;
+        UnaryOp unary = UnaryOp::Neg;
+        std::optional<BinaryOp> pending;  // FoldLevel: operator waiting for its right operand
+        uint32_t count = 0;
+        Pair pair;
+        Pairs rest;
+    };
+
+    Task& push(Task::Kind kind, const Pair& pair, Pairs rest = {}) {
+        tasks_.push_back(Task{kind, false, UnaryOp::Neg, std::nullopt, 0, pair, rest});
+        return tasks_.back();
+    }
+
+    ExprAst pop_value() {
+        ExprAst value = std::move(values_.back());
+        values_.pop_back();
+        return value;
+    }
+
+    void step(Task& task) {
+        switch (task.kind) {
+            case Task::Eval:
+                eval(task);
+                break;
+            case Task::FoldLevel:
+                fold_level(task);
+                break;
+            case Task::Wrap:
+                values_.back() = ast::unary(task.unary, std::move(values_.back()));
+                break;
+            case Task::Postfix:
+                postfix(task);
+                break;
+            case Task::CallArgs:
+                call_args(task);
+                break;
+            case Task::AttachWhere: {
+                ExprAst where = pop_value();
+                std::get<ExprAst::Exists>(values_.back().node).where_expr.emplace(std::move(where));
+                break;
+            }
+            case Task::FinishPipeline:
+                finish_pipeline(task);
+                break;
+        }
+    }
+
+    // A node that cannot be built: 0.0 in its place, or the error itself
+    // for the caller's own pair. Called from the handler of that error.
+    void failed(bool root) {
+        if (root) throw;
+        values_.push_back(ast::number(0.0));
+    }
+
+    void eval(const Task& task) {
+        bool descended = false;
+        const Pair pair = innermost(task.pair, descended);
+        const bool root = task.root && !descended;
+        const Rule rule = pair.as_rule();
+        if (is_binary_level(rule)) {
+            Pairs inner = pair.into_inner();
+            const Pair first = child_or_panic(inner, pair);
+            push(Task::FoldLevel, pair, inner);
+            push(Task::Eval, first);
+            return;
+        }
+        switch (rule) {
+            case Rule::ident:
+                values_.push_back(ast::var(std::string(pair.as_str())));
+                break;
+            case Rule::number:
+                values_.push_back(ast::number(support::read_number_token(pair.as_str())));
+                break;
+            case Rule::kw_true_tok:
+                values_.push_back(ast::boolean(true));
+                break;
+            case Rule::kw_false_tok:
+                values_.push_back(ast::boolean(false));
+                break;
+            case Rule::e_bracket:
+                values_.push_back(build_e_bracket(pair));
+                break;
+            case Rule::unary_expr:
+                eval_prefixed(pair);
+                break;
+            case Rule::postfix: {
+                Pairs inner = pair.into_inner();
+                const Pair base = child_or_panic(inner, pair);
+                push(Task::Postfix, pair, inner);
+                push(Task::Eval, base);
+                break;
+            }
+            case Rule::exists_expr:
+            case Rule::not_exists_expr:
+                eval_exists(pair, rule == Rule::not_exists_expr, root);
+                break;
+            case Rule::metric_builder_expr: {
+                const std::vector<Pair> exprs = metric_pipeline_exprs(pair);
+                Task& finish = push(Task::FinishPipeline, pair);
+                finish.root = root;
+                finish.count = static_cast<uint32_t>(exprs.size());
+                for (auto e = exprs.rbegin(); e != exprs.rend(); ++e) push(Task::Eval, *e);
+                break;
+            }
+            case Rule::expr:
+            case Rule::paren_expr:
+                broken_tree("missing inner pair", pair);
+            default:
+                broken_tree("not an expression rule", pair);
+        }
+    }
+
+    // `- not - x`: one Wrap task per operator, outermost pushed first, so
+    // they apply innermost first once the operand is built.
+    void eval_prefixed(const Pair& unary) {
+        Pair current = unary;
+        for (;;) {
+            Pairs inner = current.into_inner();
+            const Pair first = child_or_panic(inner, current);
+            if (first.as_rule() != Rule::op_unary) {
+                current = first;
+                break;
+            }
+            push(Task::Wrap, first).unary = unary_op(first);
+            current = child_or_panic(inner, current);
+            if (current.as_rule() != Rule::unary_expr) break;
+        }
+        push(Task::Eval, current);
+    }
+
+    void eval_exists(const Pair& test, bool negated, bool root) {
+        std::optional<Pair> where;
+        try {
+            values_.push_back(exists_shell(test, negated, where));
+        } catch (const FrontendError&) {
+            failed(root);
+            return;
+        }
+        if (where) {
+            push(Task::AttachWhere, test);
+            push(Task::Eval, *where);
+        }
+    }
+
+    // operand (operator operand)*, folded to the left: the accumulator is
+    // the value below the operand just built.
+    void fold_level(Task& task) {
+        if (task.pending) {
+            ExprAst right = pop_value();
+            ExprAst left = pop_value();
+            values_.push_back(ast::binary(*task.pending, std::move(left), std::move(right)));
+        }
+        while (std::optional<Pair> op = task.rest.next()) {
+            if (!is_operator(op->as_rule())) continue;
+            task.pending = binary_op(*op);
+            const Pair right = child_or_panic(task.rest, task.pair);
+            tasks_.push_back(task);
+            push(Task::Eval, right);
+            return;
+        }
+    }
+
+    // base (field_access | call_suffix)*; the base is the top value.
+    void postfix(Task& task) {
+        while (std::optional<Pair> suffix = task.rest.next()) {
+            if (suffix->as_rule() == Rule::field_access) {
+                Pairs parts = suffix->into_inner();
+                const Pair name = child_or_panic(parts, *suffix);
+                values_.back() = ast::field(std::move(values_.back()), std::string(name.as_str()));
+            } else if (suffix->as_rule() == Rule::call_suffix) {
+                tasks_.push_back(task);
+                push(Task::CallArgs, *suffix, suffix->into_inner());
+                return;
+            }
+        }
+    }
+
+    // Builds the value of each argument in turn; when none is left, makes
+    // the call. Its callee is kept only when the expression before the
+    // suffix is a bare name.
+    void call_args(Task& task) {
+        while (std::optional<Pair> arg = task.rest.next()) {
+            std::optional<Pair> value;
+            if (arg->as_rule() == Rule::named_arg) {
+                Pairs parts = arg->into_inner();
+                child_or_panic(parts, *arg);
+                value = child_or_panic(parts, *arg);
+            } else if (arg->as_rule() == Rule::expr) {
+                value = arg;
+            } else {
+                continue;
+            }
+            ++task.count;
+            tasks_.push_back(task);
+            push(Task::Eval, *value);
+            return;
+        }
+        std::vector<ast::CallArg> args;
+        args.reserve(task.count);
+        auto built = values_.end() - task.count;
+        for (const Pair& arg : task.pair.into_inner()) {
+            if (arg.as_rule() == Rule::named_arg) {
+                const Pair name = *arg.into_inner().peek();
+                args.push_back(ast::named(std::string(name.as_str()), std::move(*built++)));
+            } else if (arg.as_rule() == Rule::expr) {
+                args.push_back(ast::positional(std::move(*built++)));
+            }
+        }
+        values_.erase(values_.end() - task.count, values_.end());
+        std::string callee;
+        if (auto* var = std::get_if<ExprAst::Var>(&values_.back().node)) {
+            callee = std::move(var->name);
+        }
+        values_.back() = ast::call(std::move(callee), std::move(args));
+    }
+
+    void finish_pipeline(const Task& task) {
+        const auto first = values_.end() - task.count;
+        std::vector<ExprAst> steps(std::make_move_iterator(first),
+                                   std::make_move_iterator(values_.end()));
+        values_.erase(first, values_.end());
+        try {
+            values_.push_back(assemble_metric_pipeline(task.pair, std::move(steps)));
+        } catch (const FrontendError&) {
+            failed(task.root);
+        }
+    }
+
+    std::vector<Task> tasks_;
+    std::vector<ExprAst> values_;
+};
 
 }  // namespace
 
-ExprAst build_expr_result(const Pair& pair) {
-    bool descended = false;
-    const Pair node = innermost(pair, descended);
-    if (!descended) return build_node(node);
-    return build_operand(node);
-}
+ExprAst build_expr_result(const Pair& pair) { return ExprBuilder().run(pair, true); }
 
 ExprAst build_expr(const Pair& pair) {
     try {
-        return build_expr_result(pair);
+        return ExprBuilder().run(pair, true);
     } catch (const FrontendError&) {
         return ast::number(0.0);
     }

@@ -12,10 +12,10 @@
 // metric pipeline or an existence test can make build_expr_result fail; any
 // failure below another pair is absorbed at the nearest enclosing level.
 //
-// Deep input: a flat chain of operators or field accesses is folded in a
-// loop, however long, and so is a chain of prefix operators; the builder
-// recurses only into nested sub-expressions (parentheses, operands of higher
-// levels, arguments, where-parts), whose depth the parser bounds.
+// Deep input: the builder does not recurse. Flat chains of operators or
+// field accesses, and nesting of any kind (parentheses, arguments,
+// existence tests, pipelines inside expressions), cost heap in proportion to
+// their size and a constant amount of machine stack.
 #pragma once
 
 #include "frontend/ast.hpp"

@@ -1,3 +1,6 @@
+// Flow statements, graph expressions and transforms. Only a metric whose
+// whole value is a pipeline can fail through its expression; every other
+// expression here falls back to 0.0.
 #include "frontend/parser/build_flow.hpp"
 
 #include <optional>
@@ -164,7 +167,9 @@ ast::GraphExpr build_pipeline_expr(const Pair& pipeline) {
     if (!start) detail::fail("Missing start graph in pipeline");
     ast::GraphExpr::Pipeline result{std::string(start->as_str()), {}};
     for (const Pair& child : parts) {
-        if (auto transform = build_transform(child)) result.transforms.push_back(std::move(*transform));
+        if (auto transform = build_transform(child)) {
+            result.transforms.push_back(std::move(*transform));
+        }
     }
     return result;
 }

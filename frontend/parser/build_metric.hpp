@@ -17,6 +17,8 @@
 // with none of them is dropped.
 #pragma once
 
+#include <vector>
+
 #include "frontend/ast.hpp"
 #include "frontend/parser/parse_tree.hpp"
 
@@ -27,5 +29,17 @@ namespace morvane::frontend::parser {
 // with fold() in metric builder pipelines", "Missing init in fold()",
 // "Missing step in fold()". Step expressions that fail to build become 0.0.
 ast::ExprAst build_metric_builder_expr(const Pair& pipeline);
+
+// The two halves of build_metric_builder_expr, for the expression builder,
+// which builds the step expressions of a pipeline on its own stacks:
+
+// The expression pairs of the steps (the `where`, `by` and `order_by(...)`
+// expressions and the fold arguments), in source order.
+std::vector<Pair> metric_pipeline_exprs(const Pair& pipeline);
+
+// The call form of the pipeline, given the built values of the pairs
+// metric_pipeline_exprs lists, in the same order. Throws
+// FrontendError::Parse as build_metric_builder_expr does.
+ast::ExprAst assemble_metric_pipeline(const Pair& pipeline, std::vector<ast::ExprAst> step_values);
 
 }  // namespace morvane::frontend::parser

@@ -1,3 +1,5 @@
+// Pattern items are copied by position: the grammar fixes the six parts, and
+// a tree with fewer is refused rather than read past.
 #include "frontend/parser/build_pattern.hpp"
 
 #include <optional>

@@ -1,3 +1,4 @@
+// Rule clauses all feed one RuleDef, in source order.
 #include "frontend/parser/build_rule.hpp"
 
 #include <optional>
@@ -76,7 +77,8 @@ void add_sugar_rule(const Pair& sugar, ast::RuleDef& rule) {
             where = build_expr(child);
         }
     }
-    set_short_form_where(rule, std::move(where), "Multiple where clauses not allowed in sugar rule");
+    set_short_form_where(rule, std::move(where),
+                         "Multiple where clauses not allowed in sugar rule");
     if (!block) detail::fail("Missing action block in sugar rule");
     collect_actions_from_block(*block, rule.actions);
 }

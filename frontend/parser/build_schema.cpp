@@ -1,3 +1,5 @@
+// Schemas are copied as written: the validator and the engine give the names
+// and type words their meaning.
 #include "frontend/parser/build_schema.hpp"
 
 #include <optional>

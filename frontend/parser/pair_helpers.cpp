@@ -1,3 +1,4 @@
+// Pair lookups shared by the builders; see pair_helpers.hpp for the contract.
 #include "frontend/parser/pair_helpers.hpp"
 
 #include <utility>
