@@ -177,6 +177,9 @@ private:
         }
     }
 
+    // The builders and the per-node functions are checked out of line, so
+    // that recursion through plain calls and builder arguments runs in
+    // small frames (calls nest as deeply as the parser allows).
     [[gnu::noinline]] void check_call(const ExprAst::Call& call, MetricExprFlags flags) {
         const SplitArgs args(arg_stack_, call.args);
         if (check_builder(call.name, args)) return;

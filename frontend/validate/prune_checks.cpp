@@ -40,6 +40,7 @@ public:
     }
 
 private:
+    // Out of line, so that the walk itself keeps a small frame.
     [[gnu::noinline]] void check_call(const ExprAst::Call& call) {
         if (call.name == "weight" || call.name == "prob") {
             const SplitArgs args(arg_stack_, call.args);
