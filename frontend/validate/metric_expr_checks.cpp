@@ -1,0 +1,210 @@
+// The walk over a metric expression, the argument checks of the four node
+// pipeline builders and of the per-node functions.
+//
+// As in the rule checks, operator chains are walked down their left spine
+// in a loop; only call arguments recurse, and the parser bounds how deeply
+// calls nest.
+#include "frontend/validate/metric_expr_checks.hpp"
+
+#include <vector>
+
+#include "frontend/support/fill.hpp"
+#include "frontend/validate/call_args.hpp"
+
+namespace morvane::frontend::validate {
+namespace {
+
+using ast::ExprAst;
+using support::fill;
+
+constexpr MetricExprFlags kIdentPosition{false, false, true};
+constexpr MetricExprFlags kNodeBound{true, false, false};
+constexpr MetricExprFlags kNoFlags{false, false, false};
+constexpr MetricExprFlags kFoldStep{true, true, false};
+
+bool is_var_named(const ExprAst& e, std::string_view name) {
+    const auto* v = std::get_if<ExprAst::Var>(&e.node);
+    return v && v->name == name;
+}
+
+class MetricExprChecker {
+public:
+    MetricExprChecker(const NameSet& known_metrics, const Site& site)
+        : known_(known_metrics), site_(site) {}
+
+    void check(const ExprAst& root, MetricExprFlags flags) {
+        const size_t base = pending_.size();
+        const ExprAst* e = &root;
+        for (;;) {
+            if (const auto* b = std::get_if<ExprAst::Binary>(&e->node)) {
+                pending_.push_back(b->right.get());
+                e = b->left.get();
+                continue;
+            }
+            if (const auto* u = std::get_if<ExprAst::Unary>(&e->node)) {
+                e = u->expr.get();
+                continue;
+            }
+            check_leaf(*e, flags);
+            if (pending_.size() == base) return;
+            e = pending_.back();
+            pending_.pop_back();
+        }
+    }
+
+private:
+    void check_leaf(const ExprAst& e, MetricExprFlags flags) {
+        if (const auto* v = std::get_if<ExprAst::Var>(&e.node)) {
+            check_var(v->name, flags);
+        } else if (std::holds_alternative<ExprAst::Field>(e.node)) {
+            site_.fail("bare field access not supported in metric; use E[node.attr]");
+        } else if (const auto* c = std::get_if<ExprAst::Call>(&e.node)) {
+            check_call(*c, flags);
+        } else if (std::holds_alternative<ExprAst::Exists>(e.node)) {
+            site_.fail("exists subqueries not supported in metric expressions");
+        }
+    }
+
+    // The reserved names come before the metric names: a metric or import
+    // called node or value cannot be read by name.
+    void check_var(std::string_view name, MetricExprFlags flags) {
+        if (flags.ident_position) return;
+        if (name == "node") {
+            site_.fail("bare 'node' variable not allowed; use E[node.attr] or degree(node, ...)");
+        }
+        if (name == "value") {
+            if (flags.value_bound) return;
+            site_.fail("'value' is only valid inside fold_nodes step");
+        }
+        if (!known_.contains(name)) site_.fail(fill("unknown metric variable '{}'", name));
+    }
+
+    void check_node_field_arg(const ExprAst& e) {
+        if (const auto* f = std::get_if<ExprAst::Field>(&e.node)) {
+            if (is_var_named(*f->target, "node")) return;
+            site_.fail("metric node function requires node.attr with 'node' variable");
+        }
+        site_.fail("metric node function requires a field expression");
+    }
+
+    // A named argument wins over the positional one at the same index.
+    static const ExprAst* pick(const SplitArgs& args, std::string_view name, size_t index) {
+        if (const ExprAst* named = args.get(name)) return named;
+        return args.position(index);
+    }
+
+    const ExprAst& require(const SplitArgs& args, std::string_view builder, std::string_view name,
+                           size_t index) {
+        const ExprAst* found = pick(args, name, index);
+        if (!found) site_.fail(fill("{}: missing '{}' argument", builder, name));
+        return *found;
+    }
+
+    void check_optional(const ExprAst* e, MetricExprFlags flags) {
+        if (e) check(*e, flags);
+    }
+
+    // Arguments beyond those listed for a builder are not examined.
+    bool check_builder(std::string_view name, const SplitArgs& args) {
+        if (name == "count_nodes") {
+            const ExprAst& label = require(args, name, "label", 0);
+            check(label, kIdentPosition);
+            check_optional(pick(args, "where", 1), kNodeBound);
+        } else if (name == "sum_nodes") {
+            const ExprAst& label = require(args, name, "label", 0);
+            const ExprAst& contrib = require(args, name, "contrib", 2);
+            check(label, kIdentPosition);
+            check_optional(pick(args, "where", 1), kNodeBound);
+            check(contrib, kNodeBound);
+        } else if (name == "fold_nodes") {
+            const ExprAst& label = require(args, name, "label", 0);
+            const ExprAst& init = require(args, name, "init", 3);
+            const ExprAst& step = require(args, name, "step", 4);
+            check(label, kIdentPosition);
+            check_optional(pick(args, "where", 1), kNodeBound);
+            check_optional(pick(args, "order_by", 2), kNodeBound);
+            check(init, kNoFlags);
+            check(step, kFoldStep);
+        } else if (name == "avg_degree") {
+            const ExprAst& label = require(args, name, "label", 0);
+            const ExprAst& edge_type = require(args, name, "edge_type", 1);
+            check(label, kIdentPosition);
+            check(edge_type, kIdentPosition);
+            const ExprAst* min_prob = args.get("min_prob");
+            if (min_prob && !std::holds_alternative<ExprAst::Number>(min_prob->node)) {
+                site_.fail("avg_degree: 'min_prob' must be numeric");
+            }
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // The functions evaluated once per node, inside a node pipeline.
+    void check_node_function(std::string_view name, const SplitArgs& args,
+                             MetricExprFlags flags) {
+        const auto& p = args.positional();
+        if (name == "E" || name == "stddev" || name == "variance" || name == "effective_n") {
+            if (!args.named().empty() || p.size() != 1) {
+                site_.fail(fill("{}[] expects one positional argument", name));
+            }
+            check_node_field_arg(*p[0]);
+        } else if (name == "quantile" || name == "ci_lo" || name == "ci_hi") {
+            if (p.size() != 2) site_.fail(fill("{}(): requires node.attr and numeric p", name));
+            check_node_field_arg(*p[0]);
+            if (!std::holds_alternative<ExprAst::Number>(p[1]->node)) {
+                site_.fail(fill("{}(): p must be numeric", name));
+            }
+        } else if (name == "degree") {
+            if (p.empty() || !is_var_named(*p[0], "node")) {
+                site_.fail("degree(): first argument must be 'node'");
+            }
+            MetricExprFlags rest = flags;
+            rest.ident_position = false;
+            for (size_t i = 1; i < p.size(); ++i) check(*p[i], rest);
+            for (const auto& [arg_name, value] : args.named()) check(*value, rest);
+        } else if (name == "entropy") {
+            if (p.size() < 2) site_.fail("entropy(): requires node and edge_type arguments");
+            if (!is_var_named(*p[0], "node")) {
+                site_.fail("entropy(): first argument must be 'node' in metric expressions");
+            }
+            if (!std::holds_alternative<ExprAst::Var>(p[1]->node)) {
+                site_.fail("entropy(): edge_type must be an identifier");
+            }
+        } else {
+            site_.fail(fill("unsupported function '{}' in node metric expression", name));
+        }
+    }
+
+    void check_call(const ExprAst::Call& call, MetricExprFlags flags) {
+        const SplitArgs args(call.args);
+        if (check_builder(call.name, args)) return;
+        if (flags.node_bound) {
+            check_node_function(call.name, args, flags);
+            return;
+        }
+        // Any other call, per-node functions included, is an ordinary
+        // function here: only its arguments are checked.
+        for (const ast::CallArg& arg : call.args) {
+            if (const auto* pos = std::get_if<ast::CallArg::Positional>(&arg.node)) {
+                check(pos->value, flags);
+            } else {
+                check(std::get<ast::CallArg::Named>(arg.node).value, flags);
+            }
+        }
+    }
+
+    const NameSet& known_;
+    const Site& site_;
+    // Right operands of the spines being walked, innermost last.
+    std::vector<const ExprAst*> pending_;
+};
+
+}  // namespace
+
+void validate_metric_expr_scoped(const ast::ExprAst& expr, const NameSet& known_metrics,
+                                 MetricExprFlags flags, const Site& site) {
+    MetricExprChecker(known_metrics, site).check(expr, flags);
+}
+
+}  // namespace morvane::frontend::validate
