@@ -40,7 +40,7 @@ constexpr const char* kRuleNamesByValue =
         "kw_not_tok kw_true_tok kw_false_tok KW_and KW_or KW_not KW_true KW_false KW_let KW_exists "
         "KW_to KW_non_bayesian_nudge KW_delete KW_suppress KW_variance KW_preserve KW_increase KW_decrease KW_weight ";
 
-TEST(ParserRules, ValuesAndNamesFollowTheTable) {
+TEST(ParserRuleSet, ValuesAndNamesFollowTheTable) {
     std::istringstream names(kRuleNamesByValue);
     std::vector<std::string> expected;
     for (std::string name; names >> name;) expected.push_back(name);
@@ -60,7 +60,7 @@ TEST(ParserRules, ValuesAndNamesFollowTheTable) {
     EXPECT_EQ(rule_value(Rule::KW_weight), 248);
 }
 
-TEST(ParserRules, KindsAreSilentAtomicOrNormalAsListed) {
+TEST(ParserRuleSet, KindsAreSilentAtomicOrNormalAsListed) {
     const std::set<std::string_view> silent_plain = {
         "WHITESPACE", "COMMENT", "LINE_COMMENT", "BLOCK_COMMENT", "decl",
         "block_inner", "transform", "call_primary", "arg", "boolean"};
@@ -86,7 +86,7 @@ TEST(ParserRules, KindsAreSilentAtomicOrNormalAsListed) {
 
 // The grammar writes every rule but the built-in EOI on exactly one line,
 // and each keyword as its whole-word token plus an alias that is the token.
-TEST(ParserRules, GrammarWritesEveryRuleOnce) {
+TEST(ParserRuleSet, GrammarWritesEveryRuleOnce) {
     std::vector<int> definitions(kRuleCount, 0);
     std::istringstream lines{std::string(grammar_notation())};
     for (std::string line; std::getline(lines, line);) {
