@@ -1,0 +1,25 @@
+// The class Program and the function compile.
+//
+// A Program holds one compiled syntax tree behind a shared read-only
+// reference; every flow run made from it shares that tree.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <memory>
+
+#include "frontend/ast.hpp"
+
+namespace morvane::python {
+
+struct PyProgram {
+    std::shared_ptr<const frontend::ast::ProgramAst> ast;
+};
+
+// compile(source)
+void register_compile(pybind11::module_& module);
+
+// class Program
+void register_program_class(pybind11::module_& module);
+
+}  // namespace morvane::python
