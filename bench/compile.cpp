@@ -1,115 +1,217 @@
-// Throughput of compilation from source text to syntax tree, on generated
-// programs of about 1 MB and 10 MB. Each program repeats a unit that uses
-// every declaration kind and most constructs of the language (posterior
-// families, all observation forms, rule clauses and short forms, every
-// action, expressions with every operator level, metric pipelines, every
-// graph expression and transform), so the figure reflects a realistic mix
-// rather than one hot path. Bytes per second are reported; equal rates at
-// both sizes mean linear growth.
+// Throughput of compilation (parse, tree, validation), on generated valid programs of
+// about 1 MB and 10 MB, and of its stages taken apart:
+//   Compile            the whole pipeline: parse, build the tree, validate;
+//   BuildTree          parse and build the tree, no validation;
+//   Validate           validation alone: its own parse for positions, the
+//                      source map and every check;
+//   ValidateWithTree   validation given an existing parse: map and checks.
+//
+// A program is a schema and a belief model followed by repeated units, each
+// an evidence block, three rules whose expressions call the built-in
+// functions, and a flow with pipelines, prune predicates, model selection and
+// metric pipelines, so that every check of the validator has work to do.
 #include <benchmark/benchmark.h>
 
-#include <cstddef>
+#include <cstdio>
 #include <string>
 
+#include "core/engine/errors.hpp"
+#include "core/parse_and_validate.hpp"
+#include "frontend/parser/corventa_parser.hpp"
 #include "frontend/parser/parse_program.hpp"
-#include "frontend/support/fill.hpp"
+#include "frontend/validate/validate.hpp"
 
-namespace morvane::frontend::parser {
 namespace {
 
-using support::cat;
+namespace frontend = morvane::frontend;
 
-// One unit of the generated program; `i` keeps its names apart.
-void append_unit(std::string& out, size_t i) {
+constexpr const char* kHeader = R"(// Generated benchmark program.
+schema Net {
+    node Person { trust: Real; activity: Real }
+    node Hub { load: Real }
+    edge knows {}
+    edge picks {}
+}
+
+belief_model NetBeliefs on Net {
+    node Person {
+        trust ~ Gaussian(mean = 0.0, precision = 1.0, corr_activity = 0.3);
+        activity ~ Gaussian(mean = 0.5, precision = 2.0, corr_trust = 0.3)
+    }
+    node Hub { load ~ Gaussian(mean = 0.5, precision = 2, observation_precision = 4) }
+    edge knows {
+        exist ~ Bernoulli(prior = 0.4, weight = 2);
+        weight ~ Gaussian(mean = 1.0, precision = 4.0)
+    }
+    edge picks {
+        exist ~ Categorical(group_by = source, prior = [1, 2, 3], categories = ["a", "b", "c"])
+    }
+}
+)";
+
+// One unit of the program; `i` makes its names unique.
+void append_unit(std::string& out, int i) {
     const std::string n = std::to_string(i);
-    out += cat("// unit ", n, "\nschema S", n, " {\n",
-               "    node Person { age: Real; income: Real; score: Real }\n",
-               "    node Company { size: Real }\n",
-               "    edge KNOWS { }\n    edge WORKS_AT { }\n}\n\n");
-    out += cat("belief_model M", n, " on S", n, " {\n",
-               "    node Person {\n",
-               "        age ~ Gaussian(mean = 40.0, precision = 0.01);\n",
-               "        income ~ GaussianPosterior(mean = 50000, precision = 0.0001)\n",
-               "        score ~ Gaussian(mean = 0, precision = 1)\n",
-               "    }\n",
-               "    node Company { size ~ Gaussian(mean = 100, precision = 0.5) }\n",
-               "    edge KNOWS { exist ~ Bernoulli(prior = 0.3, weight = 2); ",
-               "weight ~ Gaussian(mean = 1, precision = 2) }\n",
-               "    edge WORKS_AT { exist ~ Categorical(group_by = source, prior = [1, 2, 3], "
-               "categories = [\"a\", \"b\", \"c\"]) }\n",
-               "}\n\n");
-    out += cat("evidence E", n, " on M", n, " {\n",
-               "    observe Person[\"alice\"].age = 34 (precision = 2.5);\n",
-               "    observe Person(bob).income = 61000.5\n",
-               "    observe edge KNOWS(Person[\"alice\"], Person(bob)) present;\n",
-               "    observe edge KNOWS(Person(bob), Person(7)) weight = 0.75 (precision = 4)\n",
-               "    choose edge WORKS_AT(Person(bob), Company(\"acme\"))\n",
-               "    unchoose edge WORKS_AT(Person(alice), Company(\"acme\"))\n",
-               "    Person { carol { age: 29, score: 0.5 (precision = 3) }, ",
-               "\"dave\" { income: 1200 } }\n",
-               "    KNOWS(Person -> Person) { alice -> bob; bob -/> carol, carol -> \"dave\" }\n",
-               "}\n\n");
-    out += cat("rule R", n, " on M", n, " {\n",
-               "    pattern (a:Person)-[e:KNOWS]->(b:Person), ",
-               "(b:Person)-[w:WORKS_AT]->(c:Company)\n",
-               "    where E[a.age] > 30 and (prob(e) >= 0.5 or not exists "
-               "(b:Person)-[k:KNOWS]->(a:Person) where prob(k) < 0.1)\n",
-               "    action {\n",
-               "        let d = E[b.score] - E[a.score] * 2 / (1 + abs(-3))\n",
-               "        non_bayesian_nudge a.score to d variance = increase(factor = 1.5);\n",
-               "        b.income ~= E[a.income] (precision = 0.5, count = 2)\n",
-               "        suppress e weight = 0.2\n",
-               "        delete w (confidence = high)\n",
-               "    }\n",
-               "    mode: fixpoint\n",
-               "}\n",
-               "rule N", n, " on M", n, " {\n",
-               "    for (p: Person) where E[p.age] != 0 => { p.score ~= 1 precision = 2 }\n",
-               "    (x:Person)-[r:KNOWS]->(y:Person) => ",
-               "{ non_bayesian_nudge y.age to E[x.age] }\n",
-               "}\n\n");
-    out += cat("flow F", n, " on M", n, " {\n",
-               "    graph base = from_evidence E", n, "\n",
-               "    graph prior = from_graph \"previous_", n, "\"\n",
-               "    graph g1 = base |> apply_rule R", n, " |> infer_beliefs |> snapshot \"s", n,
-               "\"\n",
-               "    graph g2 = g1 |> apply_ruleset { R", n, ", N", n,
-               " } |> prune_edges KNOWS where prob(edge) < 0.1\n",
-               "    graph best = select_model { g1, g2 } by edge_bic\n",
-               "    metric adults on best = ",
-               "nodes(Person) |> where E[node.age] >= 18 |> count()\n",
-               "    metric mean_income = nodes(Person) |> avg(by = E[node.income])\n",
-               "    metric ranked = nodes(Person) |> order_by(E[node.score]) ",
-               "|> fold(init = 0, step = value + E[node.score])\n",
-               "    metric ratio = (nodes(Person) |> sum(by = E[node.score])) ",
-               "/ (1 + edge_count(KNOWS))\n",
-               "    export best as \"best_", n, "\"\n",
-               "    export_metric adults as \"adults_", n, "\"\n",
-               "    import_metric previous_adults as prev\n",
-               "}\n\n");
-}
-
-const std::string& generated_program(size_t bytes) {
-    static std::string programs[2];
-    std::string& program = programs[bytes > (4u << 20) ? 1 : 0];
-    if (program.empty()) {
-        program.reserve(bytes + 4096);
-        for (size_t i = 0; program.size() < bytes; ++i) append_unit(program, i);
+    char line[256];
+    out += "\nevidence Survey" + n + " on NetBeliefs {\n";
+    for (int k = 0; k < 12; ++k) {
+        std::snprintf(line, sizeof line,
+                      "    observe Person[\"p%d_%d\"].trust = %d.%02d (precision = 2.5);\n", i, k,
+                      k % 7, (i * 13 + k) % 100);
+        out += line;
+        std::snprintf(line, sizeof line,
+                      "    observe edge knows(Person[\"p%d_%d\"], Person(p%d_%d)) present\n", i, k,
+                      i, (k + 1) % 12);
+        out += line;
     }
-    return program;
+    std::snprintf(line, sizeof line,
+                  "    observe edge knows(Person[\"p%d_0\"], Person[\"p%d_3\"]) weight = 0.75 "
+                  "(precision = 2);\n"
+                  "    choose edge picks(Person(p%d_1), Hub(h%d))\n",
+                  i, i, i, i);
+    out += line;
+    out += "    Person { q" + n + "_0 { trust: 0.5, activity: 1.5 }, q" + n + "_1 {} }\n";
+    out += "    knows(Person -> Person) { q" + n + "_0 -> q" + n + "_1; q" + n + "_1 -/> q" + n +
+           "_0 }\n}\n";
+
+    out += "\nrule Spread" + n + R"( on NetBeliefs {
+    pattern (a:Person)-[k:knows]->(b:Person)
+    where prob(k) > 0.5 and E[a.trust] > E[b.trust] + 0.1 and credible(a.trust > b.trust, p = 0.9)
+    action {
+        let gap = E[a.trust] - E[b.trust];
+        let spread = quantile(a.trust, 0.9) - ci_lo(b.trust, 0.1) + cov(a.trust, b.activity);
+        non_bayesian_nudge b.trust to E[b.trust] + 0.5 * gap variance = decrease(factor = 0.9);
+        b.activity ~= E[a.activity] * 0.8 + spread (precision = 2.0, count = 1)
+    }
+    mode: for_each
+}
+rule Fade)" +
+           n + R"( on NetBeliefs {
+    (a:Person)-[k:knows]->(b:Person) where E[a.activity] < 0.2 or stddev(b.activity) >= 3 => {
+        suppress k weight = 0.5;
+    }
+    where weight(k) < 2 and degree(a) > 1 and entropy(a, picks) < 1
+}
+rule Check)" +
+           n + R"( on NetBeliefs {
+    for (p: Person) where not exists (p:Person)-[j:knows]->(q:Person) where prob(j) > 0.25 => {
+        let w = winner(p, picks) + prob_correlated(p.trust > 0.5, rho = 0.1);
+        p.trust ~= w
+    }
+    mode: fixpoint
+}
+)";
+    out += "\nflow Main" + n + R"( on NetBeliefs {
+    import_metric prior_share as prior
+    graph observed = from_evidence Survey)" +
+           n + R"(
+    graph spread = observed |> apply_ruleset { Spread)" +
+           n + ", Fade" + n + R"( } |> infer_beliefs
+    graph pruned = spread |> apply_rule Check)" +
+           n + R"( |> prune_edges knows where prob(edge) < 0.1 or weight(edge) > 9
+    graph best = select_model { spread, pruned } by edge_bic
+    metric people = nodes(Person) |> count()
+    metric trusted on pruned = nodes(Person) |> where E[node.trust] > 1 and degree(node) >= 1 |> count()
+    metric mean_trust = nodes(Person) |> avg(by = E[node.trust])
+    metric top = nodes(Person) |> order_by(E[node.trust]) |> fold(init = 0, step = value + stddev(node.trust))
+    metric share = (trusted + 1) / (people + 1) - 0.5 * mean_trust + prior + avg_degree(Person, knows)
+    export pruned as "social)" +
+           n + R"("
+    export_metric share as "share)" +
+           n + R"("
+}
+)";
 }
 
-void BM_ParseProgram(benchmark::State& state) {
-    const std::string& source = generated_program(static_cast<size_t>(state.range(0)));
+std::string generate_program(size_t target_bytes) {
+    std::string out = kHeader;
+    for (int i = 0; out.size() < target_bytes; ++i)
+        append_unit(out, i);
+    return out;
+}
+
+const std::string& program_of_size(int64_t bytes) {
+    static std::string small, large;
+    std::string& slot = bytes < 5'000'000 ? small : large;
+    if (slot.empty()) slot = generate_program(static_cast<size_t>(bytes));
+    return slot;
+}
+
+// Reports a compile failure (the generated program must be valid).
+template <typename F>
+bool run_or_skip(benchmark::State& state, F&& compile) {
+    try {
+        compile();
+        return true;
+    } catch (const morvane::core::engine::ExecError& error) {
+        state.SkipWithError(error.message.c_str());
+    } catch (const frontend::FrontendError& error) {
+        state.SkipWithError(error.text().c_str());
+    }
+    return false;
+}
+
+void report(benchmark::State& state, const std::string& text) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
+}
+
+void BM_Compile(benchmark::State& state) {
+    const std::string& text = program_of_size(state.range(0));
     for (auto _ : state) {
-        ast::ProgramAst program = parse_program(source);
-        benchmark::DoNotOptimize(program);
+        if (!run_or_skip(state, [&] {
+                benchmark::DoNotOptimize(morvane::core::parse_and_validate(text));
+            })) {
+            return;
+        }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * source.size()));
-    state.counters["source_bytes"] = static_cast<double>(source.size());
+    report(state, text);
 }
 
-BENCHMARK(BM_ParseProgram)->Arg(1 << 20)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
+void BM_BuildTree(benchmark::State& state) {
+    const std::string& text = program_of_size(state.range(0));
+    for (auto _ : state) {
+        if (!run_or_skip(
+                state, [&] { benchmark::DoNotOptimize(frontend::parser::parse_program(text)); })) {
+            return;
+        }
+    }
+    report(state, text);
+}
+
+void BM_Validate(benchmark::State& state) {
+    const std::string& text = program_of_size(state.range(0));
+    const auto program = frontend::parser::parse_program(text);
+    for (auto _ : state) {
+        if (!run_or_skip(
+                state, [&] { frontend::validate::validate_program_with_source(program, text); })) {
+            return;
+        }
+    }
+    report(state, text);
+}
+
+void BM_ValidateWithTree(benchmark::State& state) {
+    const std::string& text = program_of_size(state.range(0));
+    const auto program = frontend::parser::parse_program(text);
+    const auto parsed =
+        frontend::parser::CorventaParser::parse(frontend::parser::Rule::program, text);
+    for (auto _ : state) {
+        if (!run_or_skip(state, [&] {
+                frontend::validate::validate_program_with_parse_tree(program, parsed.tree());
+            })) {
+            return;
+        }
+    }
+    report(state, text);
+}
+
+constexpr int64_t kOneMB = 1'000'000;
+constexpr int64_t kTenMB = 10'000'000;
+
+BENCHMARK(BM_Compile)->Arg(kOneMB)->Arg(kTenMB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildTree)->Arg(kOneMB)->Arg(kTenMB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Validate)->Arg(kOneMB)->Arg(kTenMB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ValidateWithTree)->Arg(kOneMB)->Arg(kTenMB)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-}  // namespace morvane::frontend::parser

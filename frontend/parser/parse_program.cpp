@@ -18,9 +18,13 @@ namespace morvane::frontend::parser {
 ast::ProgramAst parse_program(std::string_view source) {
     const ParseResult result = CorventaParser::parse(Rule::program, source);
     if (!result) throw FrontendError::parse(result.error().text());
+    return build_program(result.tree());
+}
 
+ast::ProgramAst build_program(const ParseTree& tree) {
+    const std::string_view source = tree.text();
     ast::ProgramAst program;
-    const std::optional<Pair> root = result.tree().pairs().peek();
+    const std::optional<Pair> root = tree.pairs().peek();
     if (!root) return program;
     for (const Pair& decl : root->into_inner()) {
         switch (decl.as_rule()) {

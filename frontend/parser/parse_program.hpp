@@ -9,10 +9,15 @@
 #include <string_view>
 
 #include "frontend/ast.hpp"
+#include "frontend/parser/parse_tree.hpp"
 
 namespace morvane::frontend::parser {
 
 // Throws FrontendError.
 ast::ProgramAst parse_program(std::string_view source);
+
+// The walk alone, over a successful parse from the rule `program`; the
+// source is the tree's text. Throws FrontendError for a construction error.
+ast::ProgramAst build_program(const ParseTree& tree);
 
 }  // namespace morvane::frontend::parser
