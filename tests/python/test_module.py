@@ -12,3 +12,8 @@ def test_reimport_gives_same_module():
     first = sys.modules.pop("morvane")
     again = importlib.import_module("morvane")
     assert again is first
+
+
+def test_functions_are_registered_before_classes():
+    public = [name for name in vars(morvane) if not name.startswith("_")]
+    assert public[:2] == ["compile", "Program"]
