@@ -47,6 +47,11 @@
 #include "core/engine/graph_small_vector.hpp"
 #include "core/engine/graph_tables.hpp"
 
+// The variance clause of a nudge, as the rule's action carries it.
+namespace morvane::frontend::ast {
+struct VarianceSpec;
+}
+
 namespace morvane::core::engine {
 
 // The materialised part of a graph, shared between graph values.
@@ -72,13 +77,6 @@ struct BeliefGraphInner {
     // Append a record and index it under its own id.
     void append_node(NodeData node);
     void append_edge(EdgeData edge);
-};
-
-// The variance clause of a nudge: what happens to the precision.
-struct NudgeVariance {
-    enum class Kind : uint8_t { Preserve = 0, Increase = 1, Decrease = 2 };
-    Kind kind = Kind::Preserve;
-    std::optional<double> factor;  // as written; defaults 0.5 (Increase), 2.0 (Decrease)
 };
 
 // Key of adjacency_outgoing_by_type: (source node, edge type). Lookups may
@@ -203,9 +201,11 @@ public:
     // Recorded. Like observe_attr with precision max(p, 1e-12) * max(count, 1).
     void soft_update(NodeId node, std::string_view attr, double value, double precision,
                      double count);
-    // Recorded. The mean becomes `value`; the precision follows `variance`.
-    void non_bayesian_nudge(NodeId node, std::string_view attr, const NudgeVariance& variance,
-                            double value);
+    // Recorded. The mean becomes `value`; the precision is kept (Preserve) or
+    // multiplied by the clause's factor, by default 0.5 (Increase) and 2.0
+    // (Decrease), and floored at 1e-6.
+    void non_bayesian_nudge(NodeId node, std::string_view attr,
+                            const frontend::ast::VarianceSpec& variance, double value);
     // Recorded. alpha + 1 when present, beta + 1 otherwise.
     void observe_edge(EdgeId edge, bool present);
     // Recorded. beta + 1e6, or 1e3 for "low" and 1e9 for "high" (ASCII case

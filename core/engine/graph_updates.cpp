@@ -11,6 +11,7 @@
 
 #include "core/engine/errors.hpp"
 #include "core/engine/graph.hpp"
+#include "frontend/ast.hpp"
 #include "frontend/support/fill.hpp"
 #include "frontend/support/number_text.hpp"
 #include "frontend/support/panic.hpp"
@@ -120,20 +121,16 @@ void BeliefGraph::soft_update(NodeId node, std::string_view attr, double value, 
 }
 
 void BeliefGraph::non_bayesian_nudge(NodeId node, std::string_view attr,
-                                     const NudgeVariance& variance, double value) {
+                                     const frontend::ast::VarianceSpec& variance, double value) {
+    using Spec = frontend::ast::VarianceSpec;
     apply_materialisation_rule();
     const AttrRead read = require_attr(node, attr);
     double precision = read.value.precision;
-    switch (variance.kind) {
-        case NudgeVariance::Kind::Preserve:
-            break;
-        case NudgeVariance::Kind::Increase:
-            precision = std::fmax(precision * variance.factor.value_or(0.5), kNudgedPrecisionFloor);
-            break;
-        case NudgeVariance::Kind::Decrease:
-            precision = std::fmax(precision * variance.factor.value_or(2.0), kNudgedPrecisionFloor);
-            break;
-    }
+    if (const auto* increase = std::get_if<Spec::Increase>(&variance.node)) {
+        precision = std::fmax(precision * increase->factor.value_or(0.5), kNudgedPrecisionFloor);
+    } else if (const auto* decrease = std::get_if<Spec::Decrease>(&variance.node)) {
+        precision = std::fmax(precision * decrease->factor.value_or(2.0), kNudgedPrecisionFloor);
+    }  // Preserve keeps the precision as it is, without a floor.
     record_attr(node, read, GaussianPosterior{value, precision});
 }
 

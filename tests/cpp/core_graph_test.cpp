@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/engine/graph.hpp"
+#include "frontend/ast.hpp"
 #include "frontend/support/panic.hpp"
 
 namespace morvane::core::engine {
@@ -131,8 +132,8 @@ TEST(GraphStore, ThirtyThirdChangeFoldsTheFirstThirtyTwo) {
 
 TEST(GraphStore, NewestAttrUpdateWins) {
     BeliefGraph g = owned_graph(1);
-    g.non_bayesian_nudge(N0, "x", {}, 3);
-    g.non_bayesian_nudge(N0, "x", {}, 7);
+    g.non_bayesian_nudge(N0, "x", frontend::ast::VarianceSpec::Preserve{}, 3);
+    g.non_bayesian_nudge(N0, "x", frontend::ast::VarianceSpec::Preserve{}, 7);
     EXPECT_EQ(x_of(g, N0), 7);
     g.ensure_owned();
     EXPECT_EQ(base_x(g, N0), 7);

@@ -10,6 +10,7 @@
 
 #include "core/engine/errors.hpp"
 #include "core/engine/graph.hpp"
+#include "frontend/ast.hpp"
 #include "frontend/support/panic.hpp"
 
 namespace morvane::core::engine {
@@ -113,18 +114,19 @@ TEST(GraphUpdates, SoftUpdateScalesThePrecisionByTheCount) {
 }
 
 TEST(GraphUpdates, NudgeSetsTheMeanAndMovesThePrecision) {
-    using K = NudgeVariance::Kind;
+    using Spec = frontend::ast::VarianceSpec;
     struct Case {
-        NudgeVariance variance;
+        Spec variance;
         double precision, expected;
     };
     const Case cases[] = {
-        {{K::Preserve, std::nullopt}, 0, 0},  // no floor when preserving
-        {{K::Increase, std::nullopt}, 4, 2},
-        {{K::Increase, 2.0}, 4, 8},  // the factor multiplies as written
-        {{K::Decrease, std::nullopt}, 4, 8},
-        {{K::Decrease, 2.0}, 1e-8, 1e-6},
-        {{K::Increase, std::nullopt}, kNaN, 1e-6},
+        {Spec::Preserve{}, 0, 0},  // no floor when preserving
+        {Spec::Increase{std::nullopt}, 4, 2},
+        {Spec::Increase{2.0}, 4, 8},  // the factor multiplies as written
+        {Spec::Decrease{std::nullopt}, 4, 8},
+        {Spec::Decrease{2.0}, 1e-8, 1e-6},
+        {Spec::Decrease{0.25}, 4, 1},
+        {Spec::Increase{std::nullopt}, kNaN, 1e-6},
     };
     for (const Case& c : cases) {
         BeliefGraph g;
@@ -138,7 +140,8 @@ TEST(GraphUpdates, AttributeUpdatesOfMissingAttributesFail) {
     BeliefGraph g = fixture();
     EXPECT_EQ(error_of([&] { g.observe_attr(N0, "y", 1, 1); }), internal("missing attr 'y'"));
     EXPECT_EQ(error_of([&] { g.soft_update(N1, "x", 1, 1, 1); }), internal("missing attr 'x'"));
-    EXPECT_EQ(error_of([&] { g.non_bayesian_nudge(NodeId{7}, "x", {}, 1); }),
+    const frontend::ast::VarianceSpec preserve = frontend::ast::VarianceSpec::Preserve{};
+    EXPECT_EQ(error_of([&] { g.non_bayesian_nudge(NodeId{7}, "x", preserve, 1); }),
               internal("missing attr 'x'"));
     EXPECT_TRUE(g.deltas().empty());
 }
