@@ -129,11 +129,15 @@ double BeliefGraph::edge_weight_expectation(EdgeId edge) const {
 }
 
 std::size_t BeliefGraph::degree_outgoing(NodeId node, double threshold) const {
-    // Ids of the node's outgoing edges; a pending insertion under an id the
-    // base already has replaces that edge, so it counts by its own source.
+    // Ids of the node's outgoing edges. Every id counts by the source of its
+    // latest record: a pending insertion replaces the base's record, and of
+    // two base records under one id the indexed (later) one holds.
     std::vector<EdgeId> ids;
-    for (const EdgeData& e : base_->edges) {
-        if (e.src == node && !edge_replaced_by_pending(e.id)) ids.push_back(e.id);
+    const std::vector<EdgeData>& edges = base_->edges;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        const EdgeData& e = edges[i];
+        if (e.src != node || edge_replaced_by_pending(e.id)) continue;
+        if (base_->edge_index.find(e.id) == i) ids.push_back(e.id);
     }
     for (const GraphDelta& d : deltas_) {
         const auto* insert = std::get_if<GraphDelta::EdgeInsert>(&d.change);

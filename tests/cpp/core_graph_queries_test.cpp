@@ -164,6 +164,19 @@ TEST(GraphQueries, OutgoingDegree) {
         EXPECT_EQ(g.degree_outgoing(N0, c.threshold), c.count) << c.threshold;
     }
     EXPECT_EQ(g.degree_outgoing(N2, 0), 0u);
+
+    // An edge counts once, by the source of its latest record, whether that
+    // record replaced an earlier one in the base or is still pending.
+    BeliefGraph h;
+    h.insert_edge(EdgeData{independent(1, 1), SharedText("T"), EdgeId{0}, N0, N1});
+    h.insert_edge(EdgeData{independent(1, 1), SharedText("T"), EdgeId{1}, N0, N1});
+    h.ensure_owned();
+    h.insert_edge(EdgeData{independent(1, 1), SharedText("T"), EdgeId{0}, N1, N2});
+    h.ensure_owned();
+    h.insert_edge(EdgeData{independent(1, 1), SharedText("T"), EdgeId{1}, N2, N0});
+    EXPECT_EQ(h.degree_outgoing(N0, 0), 0u);
+    EXPECT_EQ(h.degree_outgoing(N1, 0), 1u);
+    EXPECT_EQ(h.degree_outgoing(N2, 0), 1u);
 }
 
 TEST(GraphQueries, AdjacencyByTypeIncludesPendingEdgesInAscendingOrder) {
