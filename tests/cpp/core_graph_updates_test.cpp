@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -271,8 +272,19 @@ TEST(GraphUpdates, ACategoryBeyondItsGroupPanics) {
     BeliefGraph g = fixture();
     g.insert_edge(EdgeData{EdgePosterior{EdgePosterior::Competing{CompetingGroupId{1}, 2}},
                            SharedText("S"), EdgeId{4}, N1, N3});
-    EXPECT_THROW(g.observe_edge_chosen(EdgeId{4}), support::Panic);
-    EXPECT_THROW(g.observe_edge_forced_choice(EdgeId{4}), support::Panic);
+    const auto panic_text = [&g](auto operation) -> std::string {
+        try {
+            std::invoke(operation, g, EdgeId{4});
+        } catch (const support::Panic& p) {
+            return p.message();
+        }
+        return "<no panic>";
+    };
+    EXPECT_EQ(panic_text(&BeliefGraph::observe_edge_chosen), "Category index out of bounds");
+    EXPECT_EQ(panic_text(&BeliefGraph::observe_edge_forced_choice), "Category index out of bounds");
+    EXPECT_EQ(concentrations(g, 1), (std::vector<double>{1, 1}));
+    // Reading its probability is the same broken invariant.
+    EXPECT_EQ(panic_text(&BeliefGraph::prob_mean), "Category index out of bounds");
 }
 
 TEST(GraphUpdates, EdgeWeights) {
