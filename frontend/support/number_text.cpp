@@ -201,12 +201,11 @@ std::optional<double> parse_float(std::string_view text) {
     normalised.reserve(body.size() + 3);
     if (negative) normalised += '-';
     if (int_digits == 0) normalised += '0';
-    normalised += body;
-    if (const size_t dot = normalised.find('.'); dot != std::string::npos) {
-        if (dot + 1 == normalised.size() || !is_digit(normalised[dot + 1])) normalised.insert(dot + 1, "0");
-    }
-    if (const size_t e = normalised.find_first_of("eE"); e != std::string::npos) {
-        if (normalised[e + 1] == '+') normalised.erase(e + 1, 1);
+    for (size_t k = 0; k < body.size(); ++k) {
+        const char c = body[k];
+        if (c == '+') continue;  // only an exponent sign can be left here
+        normalised += c;
+        if (c == '.' && (k + 1 == body.size() || !is_digit(body[k + 1]))) normalised += '0';
     }
     return saturating_from_chars(normalised);
 }

@@ -64,7 +64,9 @@ TEST(NumberText, TokensSaturate) {
     EXPECT_EQ(read_number_token("007.50"), 7.5);
     EXPECT_TRUE(std::signbit(read_number_token("-0")));
     EXPECT_EQ(read_number_token(std::string(400, '9')), HUGE_VAL);
-    EXPECT_EQ(read_number_token("-" + std::string(400, '9')), -HUGE_VAL);
+    std::string negative_huge(401, '9');
+    negative_huge[0] = '-';
+    EXPECT_EQ(read_number_token(negative_huge), -HUGE_VAL);
     EXPECT_EQ(read_number_token("0." + std::string(323, '0') + "5"), 5e-324);
     const double tiny = read_number_token("-0." + std::string(400, '0') + "1");
     EXPECT_EQ(tiny, 0.0);
