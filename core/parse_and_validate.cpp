@@ -13,7 +13,8 @@ namespace morvane::core {
 frontend::ast::ProgramAst parse_and_validate(std::string_view source) {
     namespace parser = frontend::parser;
     try {
-        const parser::ParseResult parsed = parser::CorventaParser::parse(parser::Rule::program, source);
+        const parser::ParseResult parsed =
+            parser::CorventaParser::parse(parser::Rule::program, source);
         if (!parsed) throw frontend::FrontendError::parse(parsed.error().text());
         frontend::ast::ProgramAst program = parser::build_program(parsed.tree());
         frontend::validate::validate_program_with_parse_tree(program, parsed.tree());
