@@ -384,6 +384,8 @@ TEST(CompileValidation, RuleExpressionsAndSubqueries) {
                     "Bare field access in rule expression is not allowed; use E[NodeVar.attr] "
                     "or prob(...)")},
         {where("foo(1, a, k = e) > 0 and winner(a, K) > 0 and entropy(a, KNOWS) > 0"), "ok"},
+        // An unknown function has every argument checked, repeated names too.
+        {where("foo(k = u, k = 1)"), rule_error(w, "unknown variable 'u'")},
         {where("foo(a.x)"),
          rule_error(w,
                     "Bare field access in rule expression is not allowed; use E[NodeVar.attr] "
@@ -398,6 +400,9 @@ TEST(CompileValidation, RuleBuiltInFunctions) {
     auto failing = [&](std::string_view expr, std::string_view message) {
         return Case{where(expr), rule_error("where clause", message)};
     };
+    std::string many_names = "n0 = 1";
+    for (int i = 1; i < 20; ++i)
+        many_names += support::cat(", n", i, " = 1");
     expect_cases({
         {where("E[a.x] + stddev(a.x) + variance(b.y) + effective_n(a.x) + cov(a.x, b.x) + "
                "corr(b.y, a.x) + quantile(a.x, 0.9) + ci_lo(a.x, 0.1) + ci_hi(b.x, 0.95) + "
@@ -453,6 +458,11 @@ TEST(CompileValidation, RuleBuiltInFunctions) {
         failing("winner(e, K)", "winner(): first argument must be a node variable"),
         failing("entropy(a, 1)", "entropy(): edge_type must be an identifier"),
         failing("winner(a, K, u)", "unknown variable 'u'"),
+        // A name written twice counts once, with its later value, also in a
+        // call with more names than calls usually have.
+        {where("credible(e, p = u, p = 0.5)"), "ok"},
+        {where("degree(a, " + many_names + ", n3 = u, n3 = 1)"), "ok"},
+        failing("degree(a, " + many_names + ", n19 = u)", "unknown variable 'u'"),
     });
 }
 
