@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frontend/validate/call_args.hpp"
+#include "frontend/validate/operand_walk.hpp"
 
 namespace morvane::frontend::validate {
 namespace {
@@ -31,23 +32,10 @@ public:
         : known_(known_metrics), site_(site) {}
 
     void check(const ExprAst& root, MetricExprFlags flags) {
-        const size_t base = pending_.size();
-        const ExprAst* e = &root;
-        for (;;) {
-            if (const auto* b = std::get_if<ExprAst::Binary>(&e->node)) {
-                pending_.push_back(b->right.get());
-                e = b->left.get();
-                continue;
-            }
-            if (const auto* u = std::get_if<ExprAst::Unary>(&e->node)) {
-                e = u->expr.get();
-                continue;
-            }
-            check_leaf(*e, flags);
-            if (pending_.size() == base) return;
-            e = pending_.back();
-            pending_.pop_back();
-        }
+        for_each_operand(root, pending_, [&](const ExprAst& e) -> const ExprAst* {
+            check_leaf(e, flags);
+            return nullptr;
+        });
     }
 
 private:

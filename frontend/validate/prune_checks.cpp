@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "frontend/validate/call_args.hpp"
+#include "frontend/validate/operand_walk.hpp"
 
 namespace morvane::frontend::validate {
 namespace {
@@ -16,27 +17,11 @@ public:
     explicit PruneChecker(const Site& site) : site_(site) {}
 
     void check(const ExprAst& root) {
-        const size_t base = pending_.size();
-        const ExprAst* e = &root;
-        for (;;) {
-            if (const auto* b = std::get_if<ExprAst::Binary>(&e->node)) {
-                pending_.push_back(b->right.get());
-                e = b->left.get();
-                continue;
-            }
-            if (const auto* u = std::get_if<ExprAst::Unary>(&e->node)) {
-                e = u->expr.get();
-                continue;
-            }
-            if (const auto* f = std::get_if<ExprAst::Field>(&e->node)) {
-                e = f->target.get();
-                continue;
-            }
-            if (const auto* c = std::get_if<ExprAst::Call>(&e->node)) check_call(*c);
-            if (pending_.size() == base) return;
-            e = pending_.back();
-            pending_.pop_back();
-        }
+        for_each_operand(root, pending_, [this](const ExprAst& e) -> const ExprAst* {
+            if (const auto* f = std::get_if<ExprAst::Field>(&e.node)) return f->target.get();
+            if (const auto* c = std::get_if<ExprAst::Call>(&e.node)) check_call(*c);
+            return nullptr;
+        });
     }
 
 private:

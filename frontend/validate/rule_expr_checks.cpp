@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frontend/validate/call_args.hpp"
+#include "frontend/validate/operand_walk.hpp"
 
 namespace morvane::frontend::validate {
 namespace {
@@ -45,23 +46,10 @@ public:
     RuleExprChecker(const RuleScope& scope, const Site& site) : scope_(scope), site_(site) {}
 
     void check(const ExprAst& root, bool allow_exists) {
-        const size_t base = pending_.size();
-        const ExprAst* e = &root;
-        for (;;) {
-            if (const auto* b = std::get_if<ExprAst::Binary>(&e->node)) {
-                pending_.push_back(b->right.get());
-                e = b->left.get();
-                continue;
-            }
-            if (const auto* u = std::get_if<ExprAst::Unary>(&e->node)) {
-                e = u->expr.get();
-                continue;
-            }
-            check_leaf(*e, allow_exists);
-            if (pending_.size() == base) return;
-            e = pending_.back();
-            pending_.pop_back();
-        }
+        for_each_operand(root, pending_, [&](const ExprAst& e) -> const ExprAst* {
+            check_leaf(e, allow_exists);
+            return nullptr;
+        });
     }
 
 private:
