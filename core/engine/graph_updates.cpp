@@ -122,13 +122,13 @@ void BeliefGraph::soft_update(NodeId node, std::string_view attr, double value, 
 
 void BeliefGraph::non_bayesian_nudge(NodeId node, std::string_view attr,
                                      const frontend::ast::VarianceSpec& variance, double value) {
-    using Spec = frontend::ast::VarianceSpec;
+    using Variance = frontend::ast::VarianceSpec;
     apply_materialisation_rule();
     const AttrRead read = require_attr(node, attr);
     double precision = read.value.precision;
-    if (const auto* increase = std::get_if<Spec::Increase>(&variance.node)) {
+    if (const auto* increase = std::get_if<Variance::Increase>(&variance.node)) {
         precision = std::fmax(precision * increase->factor.value_or(0.5), kNudgedPrecisionFloor);
-    } else if (const auto* decrease = std::get_if<Spec::Decrease>(&variance.node)) {
+    } else if (const auto* decrease = std::get_if<Variance::Decrease>(&variance.node)) {
         precision = std::fmax(precision * decrease->factor.value_or(2.0), kNudgedPrecisionFloor);
     }  // Preserve keeps the precision as it is, without a floor.
     record_attr(node, read, GaussianPosterior{value, precision});

@@ -115,19 +115,19 @@ TEST(GraphUpdates, SoftUpdateScalesThePrecisionByTheCount) {
 }
 
 TEST(GraphUpdates, NudgeSetsTheMeanAndMovesThePrecision) {
-    using Spec = frontend::ast::VarianceSpec;
+    using Variance = frontend::ast::VarianceSpec;
     struct Case {
-        Spec variance;
+        Variance variance;
         double precision, expected;
     };
     const Case cases[] = {
-        {Spec::Preserve{}, 0, 0},  // no floor when preserving
-        {Spec::Increase{std::nullopt}, 4, 2},
-        {Spec::Increase{2.0}, 4, 8},  // the factor multiplies as written
-        {Spec::Decrease{std::nullopt}, 4, 8},
-        {Spec::Decrease{2.0}, 1e-8, 1e-6},
-        {Spec::Decrease{0.25}, 4, 1},
-        {Spec::Increase{std::nullopt}, kNaN, 1e-6},
+        {Variance::Preserve{}, 0, 0},  // no floor when preserving
+        {Variance::Increase{std::nullopt}, 4, 2},
+        {Variance::Increase{2.0}, 4, 8},  // the factor multiplies as written
+        {Variance::Decrease{std::nullopt}, 4, 8},
+        {Variance::Decrease{2.0}, 1e-8, 1e-6},
+        {Variance::Decrease{0.25}, 4, 1},
+        {Variance::Increase{std::nullopt}, kNaN, 1e-6},
     };
     for (const Case& c : cases) {
         BeliefGraph g;
