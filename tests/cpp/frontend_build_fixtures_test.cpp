@@ -135,14 +135,14 @@ void render_action(std::string& out, const ActionStmt& a) {
             } else if constexpr (std::is_same_v<X, ActionStmt::NonBayesianNudge>) {
                 out += "  nudge " + x.node_var + "." + x.attr + " to " + expr_text(x.expr);
                 if (x.variance) {
-                    const auto& spec = x.variance->node;
-                    if (std::holds_alternative<VarianceSpec::Preserve>(spec)) {
+                    const auto& variance_kind = x.variance->node;
+                    if (std::holds_alternative<VarianceSpec::Preserve>(variance_kind)) {
                         out += " variance Preserve";
-                    } else if (auto* inc = std::get_if<VarianceSpec::Increase>(&spec)) {
+                    } else if (auto* inc = std::get_if<VarianceSpec::Increase>(&variance_kind)) {
                         out += " variance Increase " + opt_number(inc->factor);
                     } else {
                         out += " variance Decrease " +
-                               opt_number(std::get<VarianceSpec::Decrease>(spec).factor);
+                               opt_number(std::get<VarianceSpec::Decrease>(variance_kind).factor);
                     }
                 }
             } else if constexpr (std::is_same_v<X, ActionStmt::SoftUpdate>) {
