@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frontend_build_test_support.hpp"
+#include "small_stack.hpp"
 
 namespace morvane::frontend::parser {
 namespace {
@@ -252,25 +253,10 @@ TEST(BuildExprDeep, LongFlatChainsBuildWithoutRecursing) {
 // Runs `body` on a thread with a 64 KiB stack, where a builder that
 // recursed per level of nesting would crash long before the parser's limit.
 void run_on_small_stack(const std::function<void()>& body) {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 64 * 1024);
-    pthread_t thread;
-    auto trampoline = [](void* arg) -> void* {
-        (*static_cast<const std::function<void()>*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&body)),
-              0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
+    morvane::testing::run_on_stack_of(64 * 1024, body);
 }
 
-std::string repeat(std::string_view unit, size_t count) {
-    std::string out;
-    for (size_t i = 0; i < count; ++i) out += unit;
-    return out;
-}
+using morvane::testing::repeat;
 
 TEST(BuildExprDeep, NestingAsDeepAsTheParserAcceptsBuildsOnASmallStack) {
     constexpr size_t kLevels = 900;  // every form below parses at this depth

@@ -9,31 +9,16 @@
 #include <string>
 
 #include "frontend/parser/corventa_parser.hpp"
+#include "small_stack.hpp"
 
 namespace morvane::frontend::parser {
 namespace {
 
 void run_on_small_stack(const std::function<void()>& body) {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 256 * 1024);
-    pthread_t thread;
-    auto trampoline = [](void* arg) -> void* {
-        (*static_cast<const std::function<void()>*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&body)),
-              0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
+    morvane::testing::run_on_stack_of(256 * 1024, body);
 }
 
-std::string repeat(std::string_view unit, size_t count) {
-    std::string out;
-    out.reserve(unit.size() * count);
-    for (size_t i = 0; i < count; ++i) out += unit;
-    return out;
-}
+using morvane::testing::repeat;
 
 std::string metric(const std::string& expression) {
     return "flow f on m { metric x = " + expression + " }";
