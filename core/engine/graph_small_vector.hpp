@@ -91,6 +91,7 @@ public:
 
     void push_back(const T& value) { emplace_back(value); }
     void push_back(T&& value) { emplace_back(std::move(value)); }
+    void pop_back() noexcept { data_[--size_].~T(); }
 
     void reserve(std::size_t wanted) {
         if (wanted > capacity_) grow(wanted);
