@@ -107,6 +107,134 @@ ExprIR fold_exists(const ExprIR::Exists& test, ExprIR where) {
     return ExprIR::Exists{test.pattern, Box<ExprIR>(std::move(where)), test.negated};
 }
 
+// ---------------------------------------------------------------------------
+// Where a metric expression reads a name as a metric value.
+//
+// Only there may a constant metric replace a name. Elsewhere a name is an
+// identifier (the label of a node pipeline, an edge type), a reserved word
+// (`node`, `value`), the target of a field access, or an argument the
+// function never reads, and replacing it would change what the run does.
+// The positions follow the way the validator checks metric expressions.
+
+struct MetricScope {
+    bool node_bound;  // inside a per-node argument of a node pipeline
+};
+
+// The call's arguments as the built-in functions read them: positional ones
+// by index, named ones by name (a name written twice counts with its later
+// value).
+class ReadArgs {
+public:
+    explicit ReadArgs(const ExprIR::Call& call) {
+        for (const auto& arg : call.args) {
+            if (auto* p = std::get_if<CallArgIR::Positional>(&arg.node)) {
+                positional_.push_back(&p->value);
+            } else {
+                const auto& n = std::get<CallArgIR::Named>(arg.node);
+                named_.emplace_back(n.name, &n.value);
+            }
+        }
+    }
+    const ExprIR* named(std::string_view name) const {
+        for (auto it = named_.rbegin(); it != named_.rend(); ++it) {
+            if (it->first == name) return it->second;
+        }
+        return nullptr;
+    }
+    const ExprIR* position(size_t i) const {
+        return i < positional_.size() ? positional_[i] : nullptr;
+    }
+    // The named argument, else the positional one at `index`.
+    const ExprIR* pick(std::string_view name, size_t index) const {
+        if (const ExprIR* e = named(name)) return e;
+        return position(index);
+    }
+    size_t positional_count() const { return positional_.size(); }
+    const std::vector<std::pair<std::string_view, const ExprIR*>>& all_named() const {
+        return named_;
+    }
+
+private:
+    std::vector<const ExprIR*> positional_;
+    std::vector<std::pair<std::string_view, const ExprIR*>> named_;
+};
+
+class MetricReads {
+public:
+    // The Var nodes of `root` that are read as metric values.
+    std::unordered_set<const ExprIR*> collect(const ExprIR& root) {
+        push(&root, {false});
+        while (!pending_.empty()) {
+            const auto [expr, scope] = pending_.back();
+            pending_.pop_back();
+            visit(*expr, scope);
+        }
+        return std::move(reads_);
+    }
+
+private:
+    void push(const ExprIR* expr, MetricScope scope) {
+        if (expr) pending_.push_back({expr, scope});
+    }
+
+    void visit(const ExprIR& expr, MetricScope scope) {
+        std::visit(Overloaded{
+                       [&](const ExprIR::Var& x) {
+                           if (x.name != "node" && x.name != "value") reads_.insert(&expr);
+                       },
+                       [&](const ExprIR::Unary& x) { push(x.expr.get(), scope); },
+                       [&](const ExprIR::Binary& x) {
+                           push(x.left.get(), scope);
+                           push(x.right.get(), scope);
+                       },
+                       [&](const ExprIR::Call& x) { visit_call(x, scope); },
+                       [](const auto&) {},  // Number, Bool, Field, Exists
+                   },
+                   expr.node);
+    }
+
+    void visit_call(const ExprIR::Call& call, MetricScope scope) {
+        const ReadArgs args(call);
+        const MetricScope per_node{true};
+        const std::string_view name = call.name;
+        // Labels and edge types are identifiers and never pushed.
+        if (name == "count_nodes") {
+            push(args.pick("where", 1), per_node);
+        } else if (name == "sum_nodes") {
+            push(args.pick("where", 1), per_node);
+            push(args.pick("contrib", 2), per_node);
+        } else if (name == "fold_nodes") {
+            push(args.pick("where", 1), per_node);
+            push(args.pick("order_by", 2), per_node);
+            push(args.pick("init", 3), {false});
+            push(args.pick("step", 4), per_node);
+        } else if (name == "avg_degree") {
+            // min_prob must be a number literal
+        } else if (scope.node_bound) {
+            // Of the per-node functions only degree reads expressions: its
+            // extra positional arguments and its named ones.
+            if (name != "degree") return;
+            for (size_t i = 1; i < args.positional_count(); ++i) push(args.position(i), scope);
+            for (const auto& [arg_name, value] : args.all_named()) push(value, scope);
+        } else {
+            // An ordinary call reads every argument, except the edge type
+            // that entropy and winner take as their second.
+            const bool typed = name == "entropy" || name == "winner";
+            for (size_t i = 0; i < args.positional_count(); ++i) {
+                if (!(typed && i == 1)) push(args.position(i), scope);
+            }
+            for (const auto& [arg_name, value] : args.all_named()) push(value, scope);
+        }
+    }
+
+    struct Pending {
+        const ExprIR* expr;
+        MetricScope scope;
+    };
+    std::vector<Pending> pending_;
+    std::unordered_set<const ExprIR*> reads_;
+};
+
 // The children of one expression node, in the order they are folded.
 std::vector<const ExprIR*>& children_of(const ExprIR& expr, std::vector<const ExprIR*>& out) {
     out.clear();
@@ -134,7 +262,8 @@ std::vector<const ExprIR*>& children_of(const ExprIR& expr, std::vector<const Ex
 // Rebuilds one node from its folded children, which are the last entries
 // of `folded` (in the order of children_of); removes them and returns the
 // folded node.
-ExprIR combine(const ExprIR& expr, std::vector<ExprIR>& folded, const ConstantMap& constants) {
+ExprIR combine(const ExprIR& expr, std::vector<ExprIR>& folded, const ConstantMap& constants,
+              const std::unordered_set<const ExprIR*>& metric_reads) {
     auto pop = [&folded] {
         ExprIR last = std::move(folded.back());
         folded.pop_back();
@@ -143,6 +272,7 @@ ExprIR combine(const ExprIR& expr, std::vector<ExprIR>& folded, const ConstantMa
     return std::visit(
         Overloaded{
             [&](const ExprIR::Var& x) -> ExprIR {
+                if (!metric_reads.contains(&expr)) return x;
                 if (auto it = constants.find(x.name); it != constants.end()) {
                     return ExprIR::Number{it->second};
                 }
@@ -297,6 +427,8 @@ ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants) {
         const ExprIR* expr;
         bool entered;
     };
+    const std::unordered_set<const ExprIR*> metric_reads =
+        constants.empty() ? std::unordered_set<const ExprIR*>{} : MetricReads().collect(expr);
     std::vector<Visit> visits{{&expr, false}};
     std::vector<ExprIR> folded;
     std::vector<const ExprIR*> children;
@@ -310,7 +442,7 @@ ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants) {
             continue;
         }
         visits.pop_back();
-        folded.push_back(combine(*node, folded, constants));
+        folded.push_back(combine(*node, folded, constants, metric_reads));
     }
     return std::move(folded.back());
 }

@@ -23,8 +23,11 @@ namespace morvane::ir {
 using ConstantMap = std::unordered_map<std::string, double>;
 
 // Folds `expr` bottom-up. Number and Bool are the constants (a Bool counts as
-// 1.0 or 0.0); a Var named in `constants` becomes its Number wherever it
-// stands. Unary and Binary over constants are computed (Neg without any
+// 1.0 or 0.0). With `constants`, `expr` is a metric expression, and a Var
+// named in `constants` becomes its Number where the expression reads it as a
+// metric value: not the reserved names node and value, not a label or edge
+// type of a node pipeline or of entropy, not the target of a field access,
+// and not an argument the function never reads. Unary and Binary over constants are computed (Neg without any
 // check; Binary only when the result is finite and, for Div, the divisor is
 // not within 1e-12 of zero; comparisons and logic give Bool), -(-x) becomes
 // x, and an Exists whose where-expression folds to a constant either becomes

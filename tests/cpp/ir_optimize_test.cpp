@@ -6,6 +6,8 @@
 #include <limits>
 
 #include "frontend/debug_text.hpp"
+#include "frontend/parser/parse_program.hpp"
+#include "frontend/validate/validate.hpp"
 #include "tests/cpp/sample_program.hpp"
 
 namespace morvane::ir {
@@ -110,19 +112,48 @@ TEST(FoldExpr, ExistsTests) {
     }
 }
 
-TEST(FoldExpr, ConstantNamesAreReplacedWhereverTheyStand) {
-    const ConstantMap constants{{"a", 2.0}};
+TEST(FoldExpr, ConstantNamesAreReplacedWhereTheyAreReadAsMetrics) {
+    const ConstantMap constants{{"a", 2.0}, {"node", 1.0}, {"value", 10.0}, {"Person", 3.0}};
     const PatternItem p = sample_pattern("User", "likes", "Item");
-    const std::pair<ExprAst, ExprAst> cases[] = {
+    const ExprAst e_x = call("E", {positional(field(var("node"), "x"))});
+    const std::pair<ExprAst, ExprAst> replaced[] = {
         {binary(Mul, var("a"), number(3)), number(6)},
-        {call("f", {named("label", var("a"))}), call("f", {named("label", number(2))})},
-        {field(var("a"), "x"), field(number(2), "x")},
-        {exists(p, var("a"), false), exists(p, std::nullopt, false)},
         {binary(Add, var("b"), var("a")), binary(Add, var("b"), number(2))},
+        {call("f", {named("label", var("a"))}), call("f", {named("label", number(2))})},
+        {call("sum_nodes", {positional(var("Person")), positional(var("a")), positional(var("a"))}),
+         call("sum_nodes", {positional(var("Person")), positional(number(2)), positional(number(2))})},
+        {call("fold_nodes", {named("label", var("L")), named("init", var("a")),
+                             named("step", binary(Add, var("value"), var("a")))}),
+         call("fold_nodes", {named("label", var("L")), named("init", number(2)),
+                             named("step", binary(Add, var("value"), number(2)))})},
+        {call("count_nodes", {positional(var("L")),
+                              positional(call("degree", {positional(var("node")),
+                                                         named("min_prob", var("a"))}))}),
+         call("count_nodes", {positional(var("L")),
+                              positional(call("degree", {positional(var("node")),
+                                                         named("min_prob", number(2))}))})},
     };
-    for (const auto& [input, expected] : cases) {
+    // Reserved names, labels, edge types, field targets, existence tests and
+    // arguments no function reads keep their names.
+    const ExprAst kept[] = {
+        binary(Add, var("value"), var("node")),
+        call("count_nodes", {positional(var("Person"))}),
+        call("count_nodes", {named("label", var("Person")), positional(var("a"))}),
+        call("avg_degree", {positional(var("Person")), positional(var("a"))}),
+        call("fold_nodes", {named("label", var("L")), named("init", number(0)),
+                            named("step", binary(Add, var("value"), number(1)))}),
+        call("sum_nodes", {named("label", var("L")), named("contrib", e_x), positional(var("a"))}),
+        call("sum_nodes", {named("label", var("L")),
+                           named("contrib", call("entropy", {positional(var("node")),
+                                                             positional(var("a"))}))}),
+        call("winner", {positional(var("b")), positional(var("a"))}),
+        field(var("a"), "x"),
+        exists(p, var("a"), false),
+    };
+    for (const auto& [input, expected] : replaced) {
         EXPECT_EQ(fold(input, constants), expected) << debug_text(input);
     }
+    for (const auto& input : kept) EXPECT_EQ(fold(input, constants), input) << debug_text(input);
 }
 
 TEST(FoldExpr, DeepExpressionsFoldWithoutRecursion) {
@@ -234,6 +265,33 @@ TEST(OptimizeProgram, PropagatesConstantMetricsWithinOneFlow) {
     }
     EXPECT_EQ(optimized.flows[1].metrics[0].expr.to_ast(), binary(Mul, var("a"), number(3)));
     EXPECT_EQ(optimized.flows[0].metric_imports, ProgramIR::from(program).flows[0].metric_imports);
+}
+
+TEST(OptimizeProgram, ConstantMetricsLeaveNamesThatAreNotMetricReads) {
+    // Valid programs in which a constant metric shares its name with a
+    // reserved word or a label: the later metric must run as written.
+    const std::string source = R"(
+        schema S { node Person { x: Real } }
+        belief_model M on S { node Person { x ~ Gaussian(mean = 0, precision = 1) } }
+        flow F on M {
+            metric value = 10
+            metric f = nodes(Person) |> fold(init = 0, step = value + 1)
+            metric Person = 2
+            metric n = nodes(Person) |> count()
+            metric node = 1
+            metric s = nodes(Person) |> sum(by = E[node.x])
+            metric t = Person + 10
+        }
+    )";
+    const ProgramAst program = frontend::parser::parse_program(source);
+    frontend::validate::validate_program_with_source(program, source);
+    const ProgramIR lowered = ProgramIR::from(program);
+    const auto& before = lowered.flows[0].metrics;
+    const ProgramIR optimized = lowered.optimized();
+    const auto& after = optimized.flows[0].metrics;
+    ASSERT_EQ(after.size(), 7u);
+    for (size_t i : {1, 3, 5}) EXPECT_EQ(after[i].expr, before[i].expr) << after[i].name;
+    EXPECT_EQ(after[6].expr.to_ast(), number(12));  // read as metrics, so replaced
 }
 
 TEST(OptimizeProgram, FoldsAndKeepsOnlyAppliedRules) {
