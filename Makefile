@@ -6,13 +6,14 @@ VENV        := .venv
 PY          := $(VENV)/bin/python
 BUILD       := build/py
 BENCH_BUILD := build/bench
+SAN_BUILD   := build/sanitize
 DEB_PKGS    := libgtest-dev libbenchmark-dev
 PY_PKGS     := scikit-build-core 'pybind11>=3.0,<4' cmake ninja pytest pandas networkx
 JOBS        ?= $(shell nproc)
 
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: all demo test test-cpp test-python install sysdeps bench clean
+.PHONY: all demo test test-cpp test-python install sysdeps bench sanitize clean
 
 all: install
 
@@ -66,6 +67,30 @@ bench: sysdeps $(VENV)/.ready
 	$(VENV)/bin/cmake --build $(BENCH_BUILD)
 	@for b in $(BENCH_BUILD)/bench/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
+
+# The C++ tests and the extension module built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (LeakSanitizer on), then ctest and pytest run
+# under them. The interpreter itself is not instrumented: the ASan runtime is
+# preloaded (with libstdc++, so that its exception interceptors resolve), and
+# pymalloc is turned off so that every Python allocation goes through malloc.
+SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+sanitize: sysdeps $(VENV)/.ready
+	$(VENV)/bin/cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja -DMORVANE_SANITIZE=ON \
+	  -DMORVANE_BUILD_TESTS=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY) \
+	  -Dpybind11_DIR="$$($(PY) -m pybind11 --cmakedir)"
+	$(VENV)/bin/cmake --build $(SAN_BUILD)
+	@status=0; \
+	echo "== C++ tests under ASan+UBSan"; \
+	$(SAN_ENV) ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) || status=1; \
+	echo "== Python tests under ASan+UBSan"; \
+	$(SAN_ENV) PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(SAN_BUILD)/python \
+	  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+	  $(PY) -m pytest -q -p no:cacheprovider tests/python || status=1; \
+	exit $$status
 
 clean:
 	rm -rf build
