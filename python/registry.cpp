@@ -1,6 +1,7 @@
 #include "python/registry.hpp"
 
 #include "python/errors.hpp"
+#include "python/evidence.hpp"
 #include "python/graph_views.hpp"
 #include "python/program.hpp"
 
@@ -16,6 +17,7 @@ void register_module_contents(pybind11::module_& module) {
     // Classes. Context follows Program here, with the flow runs.
     register_program_class(module);
     register_belief_graph_class(module);
+    register_evidence_class(module);
     register_view_classes(module);
 }
 
