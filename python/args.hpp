@@ -19,6 +19,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace morvane::python {
 
@@ -77,5 +78,17 @@ inline bool absent(pybind11::handle value) { return !value || value.is_none(); }
 
 // Makes calling the class raise TypeError "No constructor defined for {name}".
 void disable_constructor(pybind11::handle type);
+
+// A read-only property; without `doc` its __doc__ is None (not "").
+template <typename T, typename Getter>
+void def_readonly(pybind11::class_<T>& cls, const char* name, Getter&& getter,
+                  const char* doc = nullptr) {
+    if (doc != nullptr) {
+        cls.def_property_readonly(name, std::forward<Getter>(getter), doc);
+        return;
+    }
+    cls.def_property_readonly(name, std::forward<Getter>(getter));
+    pybind11::setattr(cls.attr(name), "__doc__", pybind11::none());
+}
 
 }  // namespace morvane::python
