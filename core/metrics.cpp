@@ -7,7 +7,7 @@
 #include <string>
 #include <variant>
 
-#include "core/engine/graph_small_vector.hpp"
+#include "core/engine/operator_walk.hpp"
 #include "frontend/support/fill.hpp"
 #include "frontend/support/number_text.hpp"
 #include "frontend/support/stack_room.hpp"
@@ -16,7 +16,6 @@ namespace morvane::core::metrics {
 namespace {
 
 using engine::EdgeId;
-using engine::SmallVector;
 using frontend::ast::UnaryOp;
 
 [[noreturn]] void fail(std::string message) { throw ExecError::validation(std::move(message)); }
@@ -454,42 +453,12 @@ double eval_metric_binary_op(BinaryOp op, double a, double b) {
 
 double eval_metric_expr(const ExprAst& expr, const BeliefGraph& graph,
                         const MetricRegistry& registry, const MetricBindings& bindings) {
-    // Post-order walk on an explicit stack, as in the shared evaluator: an
-    // operator is pushed once to schedule its operands (left on top) and once
-    // more to combine their values.
-    struct Task {
-        const ExprAst* expr;
-        bool combine;
-    };
-    SmallVector<Task, 32> tasks;
-    SmallVector<double, 16> values;
-    tasks.push_back({&expr, false});
-    while (!tasks.empty()) {
-        const Task task = tasks.back();
-        tasks.pop_back();
-        const ExprAst& e = *task.expr;
-        if (const auto* u = std::get_if<ExprAst::Unary>(&e.node)) {
-            if (task.combine) {
-                values.back() = engine::eval_unary_op(u->op, values.back());
-            } else {
-                tasks.push_back({&e, true});
-                tasks.push_back({u->expr.get(), false});
-            }
-        } else if (const auto* b = std::get_if<ExprAst::Binary>(&e.node)) {
-            if (task.combine) {
-                const double rhs = values.back();
-                values.pop_back();
-                values.back() = eval_metric_binary_op(b->op, values.back(), rhs);
-            } else {
-                tasks.push_back({&e, true});
-                tasks.push_back({b->right.get(), false});
-                tasks.push_back({b->left.get(), false});
-            }
-        } else {
-            values.push_back(eval_leaf(e, graph, registry, bindings));
-        }
-    }
-    return values.back();
+    return *engine::walk_operators<double>(
+        expr,
+        [&](const ExprAst& leaf) -> std::optional<double> {
+            return eval_leaf(leaf, graph, registry, bindings);
+        },
+        engine::eval_unary_op, eval_metric_binary_op);
 }
 
 double eval_node_expr(const ExprAst& expr, const BeliefGraph& graph, NodeId node,
