@@ -85,8 +85,11 @@ bool run_common_op(const auto& op, std::vector<double>& slots, auto&& binary) {
     return true;
 }
 
+// Room for the program's slots. Every operation writes its slot before any
+// later one reads it, so the slots need no clearing between runs.
 void reset_slots(std::vector<double>& scratch, SlotIndex slots) {
-    scratch.assign(std::max<std::size_t>(slots, 1), 0.0);
+    const std::size_t needed = std::max<std::size_t>(slots, 1);
+    if (scratch.size() < needed) scratch.resize(needed, 0.0);
 }
 
 // The tree form of `expr` kept in `entry` when the entry was made for it.
