@@ -36,8 +36,10 @@ const BeliefGraph& million_edges() {
 }
 
 const ir::ExprIR& predicate() {
-    static const ir::ExprIR expr = ir::ExprIR::from(
-        frontend::parser::parse_program("rule R on M { where prob(edge) < 0.3 }").rules[0].where_expr.value());
+    static const ir::ExprIR expr =
+        ir::ExprIR::from(frontend::parser::parse_program("rule R on M { where prob(edge) < 0.3 }")
+                             .rules[0]
+                             .where_expr.value());
     return expr;
 }
 

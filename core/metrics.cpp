@@ -18,10 +18,13 @@ namespace {
 using engine::EdgeId;
 using frontend::ast::UnaryOp;
 
-[[noreturn]] void fail(std::string message) { throw ExecError::validation(std::move(message)); }
+[[noreturn]] void fail(std::string message) {
+    throw ExecError::validation(std::move(message));
+}
 
 [[noreturn]] void fail_non_finite(double v) {
-    fail(support::fill("metric expression produced non-finite value: {}", support::plain_number(v)));
+    fail(
+        support::fill("metric expression produced non-finite value: {}", support::plain_number(v)));
 }
 
 bool is_var_named(const ExprAst& e, std::string_view name) {
@@ -108,7 +111,9 @@ double attr_function(std::string_view prefix, AttrQuery query, bool refuses_name
     }
     if (positional.size() != 1) fail(support::cat(prefix, " expects one positional argument"));
     const NodeAttr read = read_node_attr(*positional[0]);
-    if (read.status == NodeAttr::NotField) fail(support::cat(prefix, " requires a field expression"));
+    if (read.status == NodeAttr::NotField) {
+        fail(support::cat(prefix, " requires a field expression"));
+    }
     if (read.status == NodeAttr::NotNode) {
         fail(support::cat(prefix, " requires node.attr with 'node' variable"));
     }
@@ -137,8 +142,9 @@ double probability_literal(const ExprAst& arg, std::string_view literal_error,
 
 double quantile(engine::PositionalArgs positional, const BeliefGraph& graph, NodeId node) {
     if (positional.size() < 2) fail("quantile(): requires node.attr and p");
-    const double p = probability_literal(*positional[1], "quantile(): second argument must be numeric p",
-                                         "quantile(): p must be in (0,1)");
+    const double p =
+        probability_literal(*positional[1], "quantile(): second argument must be numeric p",
+                            "quantile(): p must be in (0,1)");
     const std::string_view attr =
         node_attr(*positional[0], "quantile(): first argument must be a field expression",
                   "quantile(): first argument must be node.attr");
@@ -146,8 +152,8 @@ double quantile(engine::PositionalArgs positional, const BeliefGraph& graph, Nod
     return mean + inv_norm_cdf(p) * graph.stddev(node, attr);
 }
 
-double central_interval_end(bool upper, engine::PositionalArgs positional,
-                            const BeliefGraph& graph, NodeId node) {
+double central_interval_end(bool upper, engine::PositionalArgs positional, const BeliefGraph& graph,
+                            NodeId node) {
     if (positional.size() != 2) fail("ci_lo/ci_hi(): requires node.attr and p");
     const double p = probability_literal(*positional[1], "ci_lo/ci_hi(): p must be numeric",
                                          "ci_lo/ci_hi(): p must be in (0,1)");
@@ -179,7 +185,9 @@ bool selects(const ExprAst* where, const BeliefGraph& graph, NodeId node,
 }
 
 // The `where` filter: named, or second positional, as the validator reads it.
-const ExprAst* where_arg(const MetricArgs& args) { return args.named_or_position("where", 1); }
+const ExprAst* where_arg(const MetricArgs& args) {
+    return args.named_or_position("where", 1);
+}
 
 class CountNodes final : public MetricFn {
 public:
@@ -208,8 +216,8 @@ public:
         double compensation = 0.0;
         for (const NodeId node : labelled_nodes(graph, label)) {
             if (!selects(where, graph, node, bindings)) continue;
-            const double y = eval_node_expr(*contrib, graph, node, bindings, std::nullopt) -
-                             compensation;
+            const double y =
+                eval_node_expr(*contrib, graph, node, bindings, std::nullopt) - compensation;
             const double t = sum + y;
             compensation = (t - sum) - y;
             sum = t;
@@ -265,8 +273,9 @@ public:
         for (const Keyed& k : order) {
             acc = eval_node_expr(*step, graph, k.node, bindings, acc);
             if (!std::isfinite(acc)) {
-                fail(support::fill("fold_nodes: step expression produced non-finite value: {} for node {}",
-                                   support::plain_number(acc), engine::debug_form(k.node)));
+                fail(support::fill(
+                    "fold_nodes: step expression produced non-finite value: {} for node {}",
+                    support::plain_number(acc), engine::debug_form(k.node)));
             }
         }
         return acc;
@@ -419,7 +428,9 @@ double eval_metric_binary_op(BinaryOp op, double a, double b) {
             result = a * b;
             break;
         case BinaryOp::Div:
-            if (std::fabs(b) < engine::kExprTolerance) fail("division by zero in metric expression");
+            if (std::fabs(b) < engine::kExprTolerance) {
+                fail("division by zero in metric expression");
+            }
             result = a / b;
             break;
         case BinaryOp::Eq:
@@ -497,8 +508,8 @@ double MetricExprContext::eval_function(std::string_view name, engine::Positiona
                              node);
     }
     if (name == "effective_n") {
-        return attr_function("effective_n():", AttrQuery::Precision, false, positional, args,
-                             graph, node);
+        return attr_function("effective_n():", AttrQuery::Precision, false, positional, args, graph,
+                             node);
     }
     if (name == "quantile") return quantile(positional, graph, node);
     if (name == "ci_lo" || name == "ci_hi") {

@@ -59,7 +59,9 @@ MetricBindings import_metric_bindings(const ir::FlowIR& flow, const FlowResult* 
     if (prior == nullptr) return bindings;
     for (const ir::MetricImportDefIR& import : flow.metric_imports) {
         const auto it = prior->metric_exports.find(import.source_alias);
-        if (it != prior->metric_exports.end()) bindings.insert_or_assign(import.local_name, it->second);
+        if (it != prior->metric_exports.end()) {
+            bindings.insert_or_assign(import.local_name, it->second);
+        }
     }
     return bindings;
 }
@@ -74,7 +76,8 @@ BeliefGraph lookup_graph_from_prior(std::string_view alias, const FlowResult* pr
             return it->second.clone();
         }
     }
-    throw ExecError::internal(fill("graph '{}' not found in prior flow exports or snapshots", alias));
+    throw ExecError::internal(
+        fill("graph '{}' not found in prior flow exports or snapshots", alias));
 }
 
 BeliefGraph select_model_graph(const GraphExprIR::SelectModel& select,
@@ -91,7 +94,9 @@ BeliefGraph select_model_graph(const GraphExprIR::SelectModel& select,
     }
     const std::string winner = select_flow_model(candidates, select.criterion);
     const auto it = graphs.find(winner);
-    if (it == graphs.end()) throw ExecError::internal("selected model graph missing after selection");
+    if (it == graphs.end()) {
+        throw ExecError::internal("selected model graph missing after selection");
+    }
     return it->second.clone();
 }
 
@@ -112,7 +117,8 @@ EdgeClasses classify_edges(const BeliefGraph& graph, std::string_view edge_type)
         }
     }
     std::vector<EdgeId> inserted_ids;
-    for (const EdgeData* e : inserted) inserted_ids.push_back(e->id);
+    for (const EdgeData* e : inserted)
+        inserted_ids.push_back(e->id);
     std::sort(inserted_ids.begin(), inserted_ids.end());
 
     EdgeClasses classes;
@@ -129,7 +135,8 @@ EdgeClasses classify_edges(const BeliefGraph& graph, std::string_view edge_type)
         }
         classify(e);
     }
-    for (const EdgeData* e : inserted) classify(*e);
+    for (const EdgeData* e : inserted)
+        classify(*e);
     return classes;
 }
 

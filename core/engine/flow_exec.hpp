@@ -72,8 +72,9 @@ using NameMap = std::map<std::string, T, std::less<>>;
 // The transform position t in a label counts the transforms of the
 // optimized pipeline from 0; r counts the rules of a ruleset from 0.
 struct FlowResult {
-    std::vector<InterventionAuditEvent> intervention_audit;    // execution order
-    std::vector<InferenceDiagnosticEvent> inference_diagnostics;  // execution order
+    // One event per rule application and per infer_beliefs, in execution order.
+    std::vector<InterventionAuditEvent> intervention_audit;
+    std::vector<InferenceDiagnosticEvent> inference_diagnostics;
     NameMap<BeliefGraph> graphs;     // every graph the flow built
     NameMap<BeliefGraph> exports;    // by export alias
     NameMap<double> metrics;         // every metric the flow computed

@@ -130,14 +130,14 @@ std::optional<double> try_lowered(JitEntry<Program>& entry, const ExprIR& expr,
 
 std::optional<SlotIndex> CraneliftMetricCompiler::lower(CraneliftMetricProgram& program,
                                                         const ExprIR& expr) {
-    return lower_post_order(program, expr,
-                            [](const ExprIR& e, SlotIndex dst, std::vector<CraneliftMetricOp>& ops) {
-                                if (const auto* v = std::get_if<ExprIR::Var>(&e.node)) {
-                                    ops.push_back(LoweredVar{dst, v->name});
-                                    return true;
-                                }
-                                return lower_constant(e, dst, ops);
-                            });
+    return lower_post_order(
+        program, expr, [](const ExprIR& e, SlotIndex dst, std::vector<CraneliftMetricOp>& ops) {
+            if (const auto* v = std::get_if<ExprIR::Var>(&e.node)) {
+                ops.push_back(LoweredVar{dst, v->name});
+                return true;
+            }
+            return lower_constant(e, dst, ops);
+        });
 }
 
 std::optional<SlotIndex> CraneliftPruneCompiler::lower(CraneliftPruneProgram& program,
@@ -218,8 +218,9 @@ double CraneliftExprEvaluator::eval_metric_expr(std::string_view flow, std::stri
     auto& entries = state_->metric_entries;
     auto it = entries.find(MetricExprKeyLess::View{flow, metric});
     if (it == entries.end()) {
-        it = entries.emplace(MetricExprKey{std::string(flow), std::string(metric)},
-                             JitEntry<CraneliftMetricProgram>{})
+        it = entries
+                 .emplace(MetricExprKey{std::string(flow), std::string(metric)},
+                          JitEntry<CraneliftMetricProgram>{})
                  .first;
         it->second.source = &expr;
     }
@@ -234,9 +235,10 @@ double CraneliftExprEvaluator::eval_metric_expr(std::string_view flow, std::stri
     return metrics::eval_metric_expr(expr.to_ast(), graph, registry, bindings);
 }
 
-JitEntry<CraneliftPruneProgram>& CraneliftExprEvaluator::prune_entry(
-    std::string_view flow, std::string_view graph_name, std::size_t position,
-    const ExprIR& predicate) {
+JitEntry<CraneliftPruneProgram>& CraneliftExprEvaluator::prune_entry(std::string_view flow,
+                                                                     std::string_view graph_name,
+                                                                     std::size_t position,
+                                                                     const ExprIR& predicate) {
     if (last_prune_ != nullptr) {
         const PruneExprKey& key = last_prune_->first;
         if (key.position == position && key.graph == graph_name && key.flow == flow) {
@@ -246,8 +248,9 @@ JitEntry<CraneliftPruneProgram>& CraneliftExprEvaluator::prune_entry(
     auto& entries = state_->prune_entries;
     auto it = entries.find(PruneExprKeyLess::View{flow, graph_name, position});
     if (it == entries.end()) {
-        it = entries.emplace(PruneExprKey{std::string(flow), std::string(graph_name), position},
-                             JitEntry<CraneliftPruneProgram>{})
+        it = entries
+                 .emplace(PruneExprKey{std::string(flow), std::string(graph_name), position},
+                          JitEntry<CraneliftPruneProgram>{})
                  .first;
         it->second.source = &predicate;
     }
@@ -260,9 +263,11 @@ double CraneliftExprEvaluator::eval_prune_predicate(std::string_view flow,
                                                     std::size_t position, const ExprIR& predicate,
                                                     const BeliefGraph& graph, EdgeId edge) {
     JitEntry<CraneliftPruneProgram>& entry = prune_entry(flow, graph_name, position, predicate);
-    const std::optional<double> lowered = try_lowered(
-        entry, predicate, prune_threshold_, CraneliftPruneCompiler::lower,
-        [&](const CraneliftPruneProgram& p) { return run_prune_program(p, graph, edge, scratch_); });
+    const std::optional<double> lowered =
+        try_lowered(entry, predicate, prune_threshold_, CraneliftPruneCompiler::lower,
+                    [&](const CraneliftPruneProgram& p) {
+                        return run_prune_program(p, graph, edge, scratch_);
+                    });
     if (lowered) return *lowered;
     const PruneExprContext context{edge};
     if (const frontend::ast::ExprAst* tree = entry_tree(entry, predicate)) {
@@ -274,8 +279,8 @@ double CraneliftExprEvaluator::eval_prune_predicate(std::string_view flow,
 // ---------------------------------------------------------------------------
 // The direct evaluator.
 
-double DirectExprEvaluator::eval_metric_expr(std::string_view, std::string_view,
-                                             const ExprIR& expr, const BeliefGraph& graph,
+double DirectExprEvaluator::eval_metric_expr(std::string_view, std::string_view, const ExprIR& expr,
+                                             const BeliefGraph& graph,
                                              const metrics::MetricRegistry& registry,
                                              const metrics::MetricBindings& bindings) {
     return metrics::eval_metric_expr(expr.to_ast(), graph, registry, bindings);

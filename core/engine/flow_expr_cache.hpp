@@ -98,8 +98,7 @@ using CraneliftPruneProgram = LoweredProgram<CraneliftPruneOp>;
 // program is then incomplete and must be dropped.
 struct CraneliftMetricCompiler {
     // Numbers, booleans, metric variables and operators.
-    static std::optional<SlotIndex> lower(CraneliftMetricProgram& program,
-                                          const ir::ExprIR& expr);
+    static std::optional<SlotIndex> lower(CraneliftMetricProgram& program, const ir::ExprIR& expr);
 };
 struct CraneliftPruneCompiler {
     // Numbers, booleans, prob(edge) and operators.
@@ -168,13 +167,13 @@ struct JitState {
 // error of the generic evaluators: metrics::eval_metric_expr for a metric,
 // eval_expr_core over a PruneExprContext for a predicate.
 template <typename E>
-concept FlowExprEvaluator =
-    requires(E& e, std::string_view name, std::size_t position, const ir::ExprIR& expr,
-             const BeliefGraph& graph, const metrics::MetricRegistry& registry,
-             const metrics::MetricBindings& bindings, EdgeId edge) {
-        { e.eval_metric_expr(name, name, expr, graph, registry, bindings) } -> std::same_as<double>;
-        { e.eval_prune_predicate(name, name, position, expr, graph, edge) } -> std::same_as<double>;
-    };
+concept FlowExprEvaluator = requires(E& e, std::string_view name, std::size_t position,
+                                     const ir::ExprIR& expr, const BeliefGraph& graph,
+                                     const metrics::MetricRegistry& registry,
+                                     const metrics::MetricBindings& bindings, EdgeId edge) {
+    { e.eval_metric_expr(name, name, expr, graph, registry, bindings) } -> std::same_as<double>;
+    { e.eval_prune_predicate(name, name, position, expr, graph, edge) } -> std::same_as<double>;
+};
 
 // The evaluator of a run_flow run: holds the backend's lock and its cache.
 class CraneliftExprEvaluator {
@@ -182,9 +181,8 @@ public:
     CraneliftExprEvaluator(std::unique_lock<std::mutex> lock, JitState& state,
                            std::size_t metric_threshold, std::size_t prune_threshold);
 
-    double eval_metric_expr(std::string_view flow, std::string_view metric,
-                            const ir::ExprIR& expr, const BeliefGraph& graph,
-                            const metrics::MetricRegistry& registry,
+    double eval_metric_expr(std::string_view flow, std::string_view metric, const ir::ExprIR& expr,
+                            const BeliefGraph& graph, const metrics::MetricRegistry& registry,
                             const metrics::MetricBindings& bindings);
     double eval_prune_predicate(std::string_view flow, std::string_view graph_name,
                                 std::size_t position, const ir::ExprIR& predicate,
@@ -240,9 +238,8 @@ private:
 // The evaluator of the builder path: the generic evaluators, directly.
 class DirectExprEvaluator {
 public:
-    double eval_metric_expr(std::string_view flow, std::string_view metric,
-                            const ir::ExprIR& expr, const BeliefGraph& graph,
-                            const metrics::MetricRegistry& registry,
+    double eval_metric_expr(std::string_view flow, std::string_view metric, const ir::ExprIR& expr,
+                            const BeliefGraph& graph, const metrics::MetricRegistry& registry,
                             const metrics::MetricBindings& bindings);
     double eval_prune_predicate(std::string_view flow, std::string_view graph_name,
                                 std::size_t position, const ir::ExprIR& predicate,

@@ -30,7 +30,8 @@ bool is_ready(const GraphExprIR& expr, const NameSet& resolved) {
 [[noreturn]] void fail_unresolved(const ir::FlowIR& flow, const std::vector<std::size_t>& pending) {
     std::vector<std::string_view> names;
     names.reserve(pending.size());
-    for (const std::size_t i : pending) names.push_back(flow.graphs[i].name);
+    for (const std::size_t i : pending)
+        names.push_back(flow.graphs[i].name);
     std::sort(names.begin(), names.end());
     std::string list;
     for (const std::string_view name : names) {
@@ -47,13 +48,14 @@ std::vector<std::size_t> build_graph_execution_plan(const ir::FlowIR& flow) {
     NameSet names;
     for (const ir::GraphDefIR& graph : flow.graphs) {
         if (!names.insert(graph.name).second) {
-            throw ExecError::internal(support::fill("duplicate graph name '{}' in flow '{}'",
-                                                    graph.name, flow.name));
+            throw ExecError::internal(
+                support::fill("duplicate graph name '{}' in flow '{}'", graph.name, flow.name));
         }
     }
 
     std::vector<std::size_t> pending(flow.graphs.size());
-    for (std::size_t i = 0; i < pending.size(); ++i) pending[i] = i;
+    for (std::size_t i = 0; i < pending.size(); ++i)
+        pending[i] = i;
     std::vector<std::size_t> plan;
     plan.reserve(pending.size());
     NameSet resolved;
@@ -85,8 +87,10 @@ RuleIndex build_rule_defs_index(std::span<const ir::RuleIR> rules, const ir::Flo
         for (const ir::TransformIR& transform : pipeline->transforms) {
             if (const auto* a = std::get_if<ir::TransformIR::ApplyRule>(&transform.node)) {
                 note(a->rule);
-            } else if (const auto* s = std::get_if<ir::TransformIR::ApplyRuleset>(&transform.node)) {
-                for (const std::string& rule : s->rules) note(rule);
+            } else if (const auto* s =
+                           std::get_if<ir::TransformIR::ApplyRuleset>(&transform.node)) {
+                for (const std::string& rule : s->rules)
+                    note(rule);
             }
         }
     }

@@ -40,8 +40,8 @@ std::string select_flow_model(std::span<const ModelCandidate> candidates,
 // One rule applied to a graph.
 struct RuleApplication {
     BeliefGraph graph;
-    std::string rule;  // the rule's name
-    std::string mode;  // "for_each" or "fixpoint"
+    std::string rule;                  // the rule's name
+    std::string mode;                  // "for_each" or "fixpoint"
     std::size_t matches = 0;           // of the last pass
     std::size_t actions_executed = 0;  // matches times actions, saturating
 };

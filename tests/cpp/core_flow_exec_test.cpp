@@ -42,14 +42,16 @@ std::optional<ExecError> error_of(F&& call) {
 // probability 0.5.
 BeliefGraph sample_graph(int nodes, int t_edges, int u_edges) {
     BeliefGraph g;
-    for (int i = 0; i < nodes; ++i) g.add_node("L", AttrMap{{"x", {double(i), 1.0}}});
+    for (int i = 0; i < nodes; ++i)
+        g.add_node("L", AttrMap{{"x", {double(i), 1.0}}});
     const auto node = [nodes](int i) { return NodeId{static_cast<uint32_t>(i % nodes)}; };
     for (int i = 0; i < t_edges; ++i) {
         const double alpha = 1.0 + i % 9;
         const EdgeId e = g.add_edge(node(i), node(i + 1), "T", alpha, 10.0 - alpha);
         g.set_edge_weight_prior(e, (i % 4) * 0.5, 1.0);
     }
-    for (int i = 0; i < u_edges; ++i) g.add_edge(node(0), node(1), "U", 1.0, 1.0);
+    for (int i = 0; i < u_edges; ++i)
+        g.add_edge(node(0), node(1), "U", 1.0, 1.0);
     g.ensure_owned();
     return g;
 }
@@ -61,15 +63,18 @@ std::string describe(const FlowResult& r) {
     const auto graphs = [&out](const char* what, const NameMap<BeliefGraph>& map) {
         for (const auto& [name, g] : map) {
             out << what << ' ' << name << ": " << g.nodes().size() << " nodes, edges";
-            for (const EdgeData& e : g.edges()) out << ' ' << e.id.value << '@' << g.prob_mean(e.id);
+            for (const EdgeData& e : g.edges())
+                out << ' ' << e.id.value << '@' << g.prob_mean(e.id);
             out << '\n';
         }
     };
     graphs("graph", r.graphs);
     graphs("export", r.exports);
     graphs("snapshot", r.snapshots);
-    for (const auto& [name, v] : r.metrics) out << "metric " << name << " = " << v << '\n';
-    for (const auto& [name, v] : r.metric_exports) out << "metric export " << name << " = " << v << '\n';
+    for (const auto& [name, v] : r.metrics)
+        out << "metric " << name << " = " << v << '\n';
+    for (const auto& [name, v] : r.metric_exports)
+        out << "metric export " << name << " = " << v << '\n';
     out << r.intervention_audit.size() << " audits, " << r.inference_diagnostics.size()
         << " diagnostics\n";
     return out.str();
@@ -80,7 +85,8 @@ std::string describe(const FlowResult& r) {
 
 std::vector<std::string> plan_names(const ir::FlowIR& flow) {
     std::vector<std::string> names;
-    for (const std::size_t i : build_graph_execution_plan(flow)) names.push_back(flow.graphs[i].name);
+    for (const std::size_t i : build_graph_execution_plan(flow))
+        names.push_back(flow.graphs[i].name);
     return names;
 }
 
@@ -114,7 +120,8 @@ TEST(FlowPlan, Errors) {
     } cases[] = {
         {"graph a = from_graph \"x\" graph b = a |> infer_beliefs graph a = from_evidence E",
          "duplicate graph name 'a' in flow 'F'"},
-        {"graph a = a |> infer_beliefs", "unable to resolve graph execution order in flow 'F'; unresolved: a"},
+        {"graph a = a |> infer_beliefs",
+         "unable to resolve graph execution order in flow 'F'; unresolved: a"},
         {"graph ok = from_evidence E graph b = nowhere |> infer_beliefs",
          "unable to resolve graph execution order in flow 'F'; unresolved: b"},
         {"graph q = p |> infer_beliefs graph p = q |> snapshot \"s\" graph c = from_evidence E "
@@ -188,7 +195,8 @@ TEST(FlowExec, ChainsOnAPriorResult) {
                              &prior);
     // The last declared graph is the default target, though built before
     // `late`; an export wins over a snapshot of the same name.
-    EXPECT_EQ(r.metrics, (NameMap<double>{{"n", 3.0}, {"on_other", 1.0}, {"x", 10.0}, {"y", 11.0}}));
+    EXPECT_EQ(r.metrics,
+              (NameMap<double>{{"n", 3.0}, {"on_other", 1.0}, {"x", 10.0}, {"y", 11.0}}));
     // The prior's metric exports carry over; this flow's win on equal aliases.
     EXPECT_EQ(r.metric_exports, (NameMap<double>{{"keep", 10.0}, {"prev", 5.0}, {"y", 11.0}}));
     EXPECT_EQ(r.graphs.size(), 3u);
@@ -210,7 +218,8 @@ TEST(FlowExec, ChainsOnAPriorResult) {
 
     // A flow with nothing in it gives back the prior's metric exports.
     const FlowResult empty = run("flow F on M { }", &prior);
-    EXPECT_EQ(describe(empty), "metric export keep = 1\nmetric export prev = 5\n0 audits, 0 diagnostics\n");
+    EXPECT_EQ(describe(empty),
+              "metric export keep = 1\nmetric export prev = 5\n0 audits, 0 diagnostics\n");
 }
 
 TEST(FlowExec, SnapshotsAndPrunes) {
@@ -230,8 +239,10 @@ TEST(FlowExec, SnapshotsAndPrunes) {
     const BeliefGraph& pruned = r.graphs.at("pruned");
     // T edges of probability 0.1 and 0.2 go (ids 0, 1, 9, 10, 18, 19); U stays.
     std::vector<uint32_t> kept;
-    for (const EdgeData& e : pruned.edges()) kept.push_back(e.id.value);
-    EXPECT_EQ(kept, (std::vector<uint32_t>{2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 20, 21}));
+    for (const EdgeData& e : pruned.edges())
+        kept.push_back(e.id.value);
+    EXPECT_EQ(kept,
+              (std::vector<uint32_t>{2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 20, 21}));
     EXPECT_EQ(pruned.nodes().size(), 6u);
     // The later snapshot under one name is kept; snapshots are materialised.
     EXPECT_EQ(r.snapshots.at("twice").edges().size(), 16u);
@@ -247,7 +258,8 @@ TEST(FlowExec, SnapshotsAndPrunes) {
     // Exactly 0.0 or -0.0 keeps an edge; any other value drops it.
     BeliefGraph weights = sample_graph(2, 0, 3);
     const double means[] = {0.0, -0.0, 1e-300};
-    for (uint32_t i = 0; i < 3; ++i) weights.set_edge_weight_prior(EdgeId{i}, means[i], 1.0);
+    for (uint32_t i = 0; i < 3; ++i)
+        weights.set_edge_weight_prior(EdgeId{i}, means[i], 1.0);
     FlowResult weighted;
     weighted.exports.insert_or_assign("w", std::move(weights));
     const FlowResult w = run(R"(flow F on M {
@@ -296,18 +308,22 @@ TEST(FlowExec, Errors) {
         {"export_metric m as \"m\"", "Internal: no graphs defined for metric evaluation"},
         {"graph g = from_graph \"kept\" import_metric prev as p export_metric p as \"p\"",
          "Internal: unknown metric 'p' in export_metric"},
-        {"graph g = from_graph \"kept\" export nope as \"x\"", "Internal: unknown graph 'nope' in export"},
-        {"graph g = from_graph \"kept\" export nope as \"x\" metric bad = 1 / count_nodes(label = Z)",
+        {"graph g = from_graph \"kept\" export nope as \"x\"",
+         "Internal: unknown graph 'nope' in export"},
+        {"graph g = from_graph \"kept\" export nope as \"x\" metric bad = 1 / count_nodes(label = "
+         "Z)",
          "Validation: division by zero in metric expression"},
         // Unknown rules fail when their transform runs, after the graphs before it.
-        {"graph h = g |> apply_rule Nope graph g = from_graph \"kept\"", "Internal: unknown rule 'Nope'"},
+        {"graph h = g |> apply_rule Nope graph g = from_graph \"kept\"",
+         "Internal: unknown rule 'Nope'"},
         {"graph h = g |> apply_rule Nope graph g = from_graph \"missing\"",
          "Internal: graph 'missing' not found in prior flow exports or snapshots"},
         {"graph g = from_graph \"kept\" graph h = g |> apply_ruleset { X, Y }",
          "Internal: unknown rule 'X' in ruleset"},
         {"graph g = from_graph \"base\" graph h = g |> prune_edges T where prob(e) < 1",
          "Validation: prob(): argument must be 'edge' in prune predicate"},
-        {"graph g = from_graph \"base\" graph h = g |> snapshot \"s\" |> prune_edges U where weight(edge) "
+        {"graph g = from_graph \"base\" graph h = g |> snapshot \"s\" |> prune_edges U where "
+         "weight(edge) "
          "> 0 metric m = 1",
          "Validation: edge EdgeId(20) does not declare a continuous weight posterior"},
     };
@@ -371,7 +387,8 @@ TEST(FlowExec, EntryPathsAgreeWithAndWithoutLowering) {
     EXPECT_EQ(prunes.at(PruneExprKey{"F", "pruned", 2}).hits, 3u);
     EXPECT_FALSE(prunes.at(PruneExprKey{"F", "pruned", 2}).program.has_value());
     EXPECT_TRUE(prunes.at(PruneExprKey{"F", "weighted", 0}).unsupported);
-    EXPECT_FALSE(backend.state().metric_entries.at(MetricExprKey{"F", "scaled"}).program.has_value());
+    EXPECT_FALSE(
+        backend.state().metric_entries.at(MetricExprKey{"F", "scaled"}).program.has_value());
     // T edges with probability 0.1, 0.2 and 0.9 go, and the U edges.
     EXPECT_EQ(r.graphs.at("pruned").edges().size(), 200u - 3u * 22u - 2u);
     EXPECT_EQ(r.metrics.at("scaled"), 50.0 + (200.0 - 3 * 22 - 2) / 10.0);

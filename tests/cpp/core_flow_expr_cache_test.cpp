@@ -66,8 +66,9 @@ TEST(FlowExprCache, LoweringIsPostOrderOverFreshSlots) {
           std::pair{"prob(x = edge) < 1", false}, std::pair{"prob(edge, edge) < 1", false},
           std::pair{"prob(e) < 1", false}, std::pair{"x < 1", false}}) {
         CraneliftPruneProgram p;
-        EXPECT_EQ(CraneliftPruneCompiler::lower(p, ir::ExprIR::from(where_expr_of(text))).has_value(),
-                  lowers)
+        EXPECT_EQ(
+            CraneliftPruneCompiler::lower(p, ir::ExprIR::from(where_expr_of(text))).has_value(),
+            lowers)
             << text;
     }
 }
@@ -75,8 +76,9 @@ TEST(FlowExprCache, LoweringIsPostOrderOverFreshSlots) {
 TEST(FlowExprCache, MetricsGiveTheGenericValuesAndErrors) {
     const std::string big = "1" + std::string(308, '0');
     const std::string cases[] = {
-        "m * 3 - 1",      "-m == -2",  "not m or false", "m / 0",          "m / 0.000000000001",
-        "missing + 1",    big + " * m", "(m - 2) * 7",   "count_nodes(label = L) + m",
+        "m * 3 - 1",  "-m == -2",           "not m or false",
+        "m / 0",      "m / 0.000000000001", "missing + 1",
+        big + " * m", "(m - 2) * 7",        "count_nodes(label = L) + m",
     };
     BeliefGraph graph;
     graph.add_node("L", {});
@@ -92,7 +94,8 @@ TEST(FlowExprCache, MetricsGiveTheGenericValuesAndErrors) {
             outcome_of([&] { return metrics::eval_metric_expr(tree, graph, registry, bindings); });
         for (int use = 0; use < 2; ++use) {  // lowering, then the stored program
             EXPECT_EQ(outcome_of([&] {
-                          return cached.eval_metric_expr("F", text, expr, graph, registry, bindings);
+                          return cached.eval_metric_expr("F", text, expr, graph, registry,
+                                                         bindings);
                       }),
                       want)
                 << text;
@@ -113,13 +116,14 @@ TEST(FlowExprCache, MetricsGiveTheGenericValuesAndErrors) {
 // from `odd_from` on have probability 0.5.
 BeliefGraph edge_graph(int t_edges, int odd_from) {
     BeliefGraph g;
-    for (int i = 0; i < 10; ++i) g.add_node("L", {});
+    for (int i = 0; i < 10; ++i)
+        g.add_node("L", {});
     for (int i = 0; i < t_edges; ++i) {
         const int tenths = 1 + i % 8;
         const double alpha = i >= odd_from ? 5.0 : tenths + (tenths >= 5 ? 1.0 : 0.0);
-        const EdgeId e = g.add_edge(NodeId{static_cast<uint32_t>(i % 10)},
-                                    NodeId{static_cast<uint32_t>((i + 1) % 10)}, "T", alpha,
-                                    10.0 - alpha);
+        const EdgeId e =
+            g.add_edge(NodeId{static_cast<uint32_t>(i % 10)},
+                       NodeId{static_cast<uint32_t>((i + 1) % 10)}, "T", alpha, 10.0 - alpha);
         g.set_edge_weight_prior(e, (i % 4) * 0.5, 1.0);
     }
     g.ensure_owned();

@@ -35,9 +35,15 @@ struct Outcome {
     std::string message;
 };
 
-Outcome value(double v) { return {v, ExecErrorKind::Validation, {}}; }
-Outcome validation(std::string m) { return {std::nullopt, ExecErrorKind::Validation, std::move(m)}; }
-Outcome internal(std::string m) { return {std::nullopt, ExecErrorKind::Internal, std::move(m)}; }
+Outcome value(double v) {
+    return {v, ExecErrorKind::Validation, {}};
+}
+Outcome validation(std::string m) {
+    return {std::nullopt, ExecErrorKind::Validation, std::move(m)};
+}
+Outcome internal(std::string m) {
+    return {std::nullopt, ExecErrorKind::Internal, std::move(m)};
+}
 
 template <typename F>
 Outcome outcome_of(F&& evaluate) {
@@ -73,10 +79,10 @@ BeliefGraph people_graph() {
     BeliefGraph g;
     const auto person = [&g](double x, double level, double z) {
         const double flag = std::isnan(level) ? kNaN : 0.0;
-        return g.add_node("Person", AttrMap{{"x", {x, 4.0}},
-                                            {"level", {level, 1.0}},
-                                            {"flag", {flag, 1.0}},
-                                            {"z", {z, 1.0}}});
+        return g.add_node(
+            "Person",
+            AttrMap{
+                {"x", {x, 4.0}}, {"level", {level, 1.0}}, {"flag", {flag, 1.0}}, {"z", {z, 1.0}}});
     };
     const NodeId p0 = person(1.0, 1.0, 1.0);
     const NodeId p1 = person(2.0, kNaN, kInf);
@@ -153,7 +159,8 @@ TEST(Metrics, TopLevelExpressionsAndNodeFunctions) {
         {"fold_nodes(label = Person, init = node, step = value)",
          validation("unknown metric variable 'node'")},
         {"fold_nodes(label = Person, init = 0, step = E[node.z])",
-         validation("fold_nodes: step expression produced non-finite value: inf for node NodeId(1)")},
+         validation(
+             "fold_nodes: step expression produced non-finite value: inf for node NodeId(1)")},
         {"fold_nodes(label = Person, init = 1, step = value / 0.0000000000001)",
          validation("division by zero")},
         // A key error ends the call before init is evaluated.
@@ -173,8 +180,9 @@ TEST(Metrics, TopLevelExpressionsAndNodeFunctions) {
     const MetricBindings bindings{{"m1", 2.0}, {"big", kInf}};
     for (const auto& c : cases) {
         const ExprAst expr = metric_expr_of(c.text);
-        expect_outcome(outcome_of([&] { return eval_metric_expr(expr, graph, registry, bindings); }),
-                       c.want, c.text);
+        expect_outcome(
+            outcome_of([&] { return eval_metric_expr(expr, graph, registry, bindings); }), c.want,
+            c.text);
     }
 }
 
@@ -190,8 +198,8 @@ TEST(Metrics, PerNodeFunctions) {
         {"effective_n(node.x)", value(4.0)},
         {"quantile(node.x, 0.5)", value(1.0)},
         {"quantile(node.x, 0.975)", value(1.0 + 0.5 * z975)},
-        {"quantile(node.x, 0.01)", value(1.0 - 0.5 * 2.3263478740408408)},   // lower tail
-        {"quantile(node.x, 0.999)", value(1.0 + 0.5 * 3.090232306167813)},   // upper tail
+        {"quantile(node.x, 0.01)", value(1.0 - 0.5 * 2.3263478740408408)},  // lower tail
+        {"quantile(node.x, 0.999)", value(1.0 + 0.5 * 3.090232306167813)},  // upper tail
         {"ci_lo(node.x, 0.95)", value(1.0 - 0.5 * z975)},
         {"ci_hi(node.x, 0.95)", value(1.0 + 0.5 * z975)},
         {"degree(node)", value(2.0)},
@@ -213,7 +221,8 @@ TEST(Metrics, PerNodeFunctions) {
         {"quantile(node.x)", validation("quantile(): requires node.attr and p")},
         {"quantile(node.x, m1)", validation("quantile(): second argument must be numeric p")},
         {"quantile(node.x, 1)", validation("quantile(): p must be in (0,1)")},
-        {"quantile(node, 0.5)", validation("quantile(): first argument must be a field expression")},
+        {"quantile(node, 0.5)",
+         validation("quantile(): first argument must be a field expression")},
         {"quantile(other.x, 0.5)", validation("quantile(): first argument must be node.attr")},
         {"ci_lo(node.x, 0.5, 1)", validation("ci_lo/ci_hi(): requires node.attr and p")},
         {"ci_hi(node.x, m1)", validation("ci_lo/ci_hi(): p must be numeric")},
@@ -247,13 +256,15 @@ TEST(Metrics, PerNodeFunctions) {
 // Node graphs of `count` nodes labelled L, nothing else.
 BeliefGraph nodes_graph(int count) {
     BeliefGraph g;
-    for (int i = 0; i < count; ++i) g.add_node("L", {});
+    for (int i = 0; i < count; ++i)
+        g.add_node("L", {});
     g.ensure_owned();
     return g;
 }
 
 double sum_of(std::string_view contrib, const BeliefGraph& graph) {
-    const ExprAst expr = metric_expr_of("sum_nodes(label = L, contrib = " + std::string(contrib) + ")");
+    const ExprAst expr =
+        metric_expr_of("sum_nodes(label = L, contrib = " + std::string(contrib) + ")");
     return eval_metric_expr(expr, graph, MetricRegistry::with_builtins(), {});
 }
 
@@ -264,15 +275,16 @@ TEST(Metrics, SumsAreCompensatedAndFinite) {
     // contributions of 1e308, NaN after three (the compensation is inf).
     for (const auto& [count, shown] : {std::pair{2, "inf"}, std::pair{3, "NaN"}}) {
         const Outcome got = outcome_of([&] { return sum_of(kBig, nodes_graph(count)); });
-        expect_outcome(got,
-                       validation(std::string("metric expression produced non-finite value: ") + shown),
-                       std::to_string(count));
+        expect_outcome(
+            got, validation(std::string("metric expression produced non-finite value: ") + shown),
+            std::to_string(count));
     }
 }
 
 TEST(Metrics, RegistryReplacesAndArgumentsKeepTheLaterName) {
     struct Constant final : MetricFn {
-        double eval(const BeliefGraph&, const MetricArgs& args, const MetricBindings&) const override {
+        double eval(const BeliefGraph&, const MetricArgs& args,
+                    const MetricBindings&) const override {
             return static_cast<double>(args.positional.size()) +
                    std::get<ExprAst::Number>(args.named_arg("k")->node).value;
         }
@@ -290,7 +302,8 @@ TEST(Metrics, DeepExpressionsOnASmallStack) {
     const ExprAst node_chain = metric_expr_of(
         "sum_nodes(label = L, contrib = " + morvane::testing::repeat("E[node.x] + ", 50000) + "0)");
     std::string folds = "1";
-    for (int i = 0; i < 300; ++i) folds = "fold_nodes(label = L, init = " + folds + ", step = value + 1)";
+    for (int i = 0; i < 300; ++i)
+        folds = "fold_nodes(label = L, init = " + folds + ", step = value + 1)";
     const ExprAst nested = metric_expr_of(folds);
 
     BeliefGraph graph;
