@@ -30,6 +30,7 @@
 #include "core/engine/errors.hpp"
 #include "core/engine/graph.hpp"
 #include "core/engine/graph_small_vector.hpp"
+#include "core/engine/operator_walk.hpp"
 #include "frontend/ast.hpp"
 #include "frontend/support/stack_room.hpp"
 
@@ -125,47 +126,12 @@ double eval_leaf(const ExprAst& expr, const BeliefGraph& graph, const C& ctx) {
 // The value of `expr` against `graph` in `ctx`.
 template <ExprContext C>
 double eval_expr_core(const ExprAst& expr, const BeliefGraph& graph, const C& ctx) {
-    const auto is_operator = [](const ExprAst& e) {
-        return std::holds_alternative<ExprAst::Unary>(e.node) ||
-               std::holds_alternative<ExprAst::Binary>(e.node);
-    };
-    if (!is_operator(expr)) return detail::eval_leaf(expr, graph, ctx);
-
-    // Post-order walk: an operator is pushed once to schedule its operands
-    // (left on top, so it runs first) and once more to combine their values.
-    struct Task {
-        const ExprAst* expr;
-        bool combine;
-    };
-    SmallVector<Task, 32> tasks;
-    SmallVector<double, 16> values;
-    tasks.push_back({&expr, false});
-    while (!tasks.empty()) {
-        const Task task = tasks.back();
-        tasks.pop_back();
-        const ExprAst& e = *task.expr;
-        if (const auto* u = std::get_if<ExprAst::Unary>(&e.node)) {
-            if (task.combine) {
-                values.back() = eval_unary_op(u->op, values.back());
-            } else {
-                tasks.push_back({&e, true});
-                tasks.push_back({u->expr.get(), false});
-            }
-        } else if (const auto* b = std::get_if<ExprAst::Binary>(&e.node)) {
-            if (task.combine) {
-                const double rhs = values.back();
-                values.pop_back();
-                values.back() = eval_binary_op(b->op, values.back(), rhs);
-            } else {
-                tasks.push_back({&e, true});
-                tasks.push_back({b->right.get(), false});
-                tasks.push_back({b->left.get(), false});
-            }
-        } else {
-            values.push_back(detail::eval_leaf(e, graph, ctx));
-        }
-    }
-    return values.back();
+    return *walk_operators<double>(
+        expr,
+        [&](const ExprAst& leaf) -> std::optional<double> {
+            return detail::eval_leaf(leaf, graph, ctx);
+        },
+        eval_unary_op, eval_binary_op);
 }
 
 }  // namespace morvane::core::engine
