@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
@@ -123,28 +124,109 @@ std::vector<uint32_t> byte_order_ranks(const std::vector<std::string_view>& name
     return rank;
 }
 
-// ---- Step 1: node references ---------------------------------------------------
+// ---- Step 1: node references -------------------------------------------------
 
-// The distinct node references of a block. Node types are numbered in order
-// of first sight, references likewise; every observation's references (source
-// and destination of an edge, the node of an attribute) are listed in
-// observation order.
+// The node references seen so far, by (node type, label), with open
+// addressing. A slot holds the reference's hash and node type and, for a
+// label of up to 15 bytes, the label itself: most lookups read one slot and
+// nothing else, which matters once the table outgrows the caches.
+class RefTable {
+public:
+    // The reference of (type, label), or `fresh` after entering it; the flag
+    // tells which. `label_of(ref)` gives the label of an entered reference.
+    template <typename LabelOf>
+    std::pair<uint32_t, bool> find_or_add(uint32_t type, std::string_view label, uint32_t fresh,
+                                          const LabelOf& label_of) {
+        if ((count_ + 1) * 2 > slots_.size()) grow();
+        const uint64_t hash = std::hash<std::string_view>()(label) ^ (type * 0x9e3779b97f4a7c15);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.ref == kEmpty) {
+                slot.hash = hash;
+                slot.ref = fresh;
+                slot.type = type;
+                slot.size = label.size() <= kInline ? static_cast<uint8_t>(label.size()) : kLong;
+                if (slot.size != kLong) std::memcpy(slot.text, label.data(), label.size());
+                ++count_;
+                return {fresh, true};
+            }
+            if (slot.hash != hash || slot.type != type) continue;
+            const bool equal = slot.size == kLong
+                                   ? label.size() > kInline && label_of(slot.ref) == label
+                                   : std::string_view(slot.text, slot.size) == label;
+            if (equal) return {slot.ref, false};
+        }
+    }
+
+private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    static constexpr std::size_t kInline = 15;
+    static constexpr uint8_t kLong = UINT8_MAX;  // the label lives elsewhere
+    struct Slot {
+        uint64_t hash = 0;
+        uint32_t ref = kEmpty;
+        uint32_t type = 0;
+        uint8_t size = 0;
+        char text[kInline] = {};
+    };
+
+    void grow() {
+        std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.ref == kEmpty) continue;
+            std::size_t i = slot.hash & mask;
+            while (slots_[i].ref != kEmpty)
+                i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
+};
+
+// Texts numbered 0, 1, 2, ... in order of first sight. Meant for the few
+// names of a program (node types, edge types, attributes), looked up once per
+// observation: the last text found is checked first.
+class TextNumbers {
+public:
+    uint32_t number(std::string_view text) {
+        if (last_ < texts_.size() && texts_[last_] == text) return last_;
+        const auto [slot, added] = numbers_.try_emplace(text, checked_id_value(texts_.size()));
+        if (added) texts_.push_back(text);
+        last_ = slot->second;
+        return last_;
+    }
+    const std::vector<std::string_view>& texts() const { return texts_; }
+
+private:
+    std::vector<std::string_view> texts_;
+    std::unordered_map<std::string_view, uint32_t> numbers_;
+    uint32_t last_ = UINT32_MAX;
+};
+
+// The distinct node references of a block, numbered in order of first sight,
+// with the references of every observation (source and destination of an
+// edge, the node of an attribute) in observation order. Node types and edge
+// types are numbered on the way.
 class NodeRefs {
 public:
     struct Ref {
         uint32_t type;
-        std::string_view label;
+        uint32_t label_start;  // the label's bytes in the arena
+        uint32_t label_size;
     };
 
     explicit NodeRefs(std::span<const ObserveStmt> observations) {
         by_observation_.reserve(observations.size() * 2);
         for (const ObserveStmt& stmt : observations) {
             if (const auto* e = std::get_if<ObserveStmt::Edge>(&stmt.node)) {
-                add(e->src_type, e->src_label);
-                add(e->dst_type, e->dst_label);
+                add_edge(e->edge_type, e->src_type, e->src_label, e->dst_type, e->dst_label);
             } else if (const auto* w = std::get_if<ObserveStmt::EdgeWeight>(&stmt.node)) {
-                add(w->src_type, w->src_label);
-                add(w->dst_type, w->dst_label);
+                add_edge(w->edge_type, w->src_type, w->src_label, w->dst_type, w->dst_label);
             } else {
                 const auto& a = std::get<ObserveStmt::Attribute>(stmt.node);
                 add(a.node_type, a.node_label);
@@ -152,59 +234,79 @@ public:
         }
     }
 
-    const std::vector<std::string_view>& types() const { return types_; }
+    const std::vector<std::string_view>& types() const { return types_.texts(); }
     const std::vector<Ref>& refs() const { return refs_; }
+    std::string_view label(const Ref& ref) const {
+        return std::string_view(labels_).substr(ref.label_start, ref.label_size);
+    }
     // The references of all observations, in order; each an index into refs().
     const std::vector<uint32_t>& by_observation() const { return by_observation_; }
+    // The edge type of every edge and edge-weight observation, in order; each
+    // an index into edge_types().
+    const std::vector<uint32_t>& edge_type_by_observation() const { return edge_type_of_; }
+    const std::vector<std::string_view>& edge_types() const { return edge_types_.texts(); }
 
-    // Reference indices in ascending (node type, label) byte order.
+    // Reference indices in ascending (node type, label) byte order. The sort
+    // compares the first eight bytes of the labels as one number and reads
+    // whole labels only where those are equal.
     std::vector<uint32_t> sorted() const {
-        const std::vector<uint32_t> type_rank = byte_order_ranks(types_);
-        std::vector<uint32_t> order = identity(refs_.size());
-        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            const Ref& x = refs_[a];
-            const Ref& y = refs_[b];
-            if (x.type != y.type) return type_rank[x.type] < type_rank[y.type];
-            return x.label < y.label;
+        struct Key {
+            uint32_t type_rank;
+            uint32_t ref;
+            uint64_t head;  // the label's first 8 bytes, big-endian, zero-padded
+        };
+        const std::vector<uint32_t> type_rank = byte_order_ranks(types());
+        std::vector<Key> keys(refs_.size());
+        for (uint32_t r = 0; r < refs_.size(); ++r) {
+            const std::string_view text = label(refs_[r]);
+            uint64_t head = 0;
+            for (std::size_t i = 0; i < 8; ++i) {
+                const auto byte = i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+                head = (head << 8) | byte;
+            }
+            keys[r] = Key{type_rank[refs_[r].type], r, head};
+        }
+        std::sort(keys.begin(), keys.end(), [&](const Key& x, const Key& y) {
+            if (x.type_rank != y.type_rank) return x.type_rank < y.type_rank;
+            if (x.head != y.head) return x.head < y.head;
+            return label(refs_[x.ref]) < label(refs_[y.ref]);
         });
+        std::vector<uint32_t> order(keys.size());
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            order[i] = keys[i].ref;
         return order;
     }
 
 private:
-    struct Key {
-        uint32_t type;
-        std::string_view label;
-        friend bool operator==(const Key&, const Key&) = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const noexcept {
-            return std::hash<std::string_view>()(k.label) ^
-                   (std::size_t{k.type} * 0x9e3779b97f4a7c15);
-        }
-    };
+    void add_edge(std::string_view edge_type, std::string_view src_type, std::string_view src_label,
+                  std::string_view dst_type, std::string_view dst_label) {
+        edge_type_of_.push_back(edge_types_.number(edge_type));
+        add(src_type, src_label);
+        add(dst_type, dst_label);
+    }
 
     void add(std::string_view type, std::string_view label) {
-        const uint32_t t = type_index(type);
-        const auto [slot, added] =
-            index_.try_emplace(Key{t, label}, checked_id_value(refs_.size()));
-        if (added) refs_.push_back(Ref{t, label});
-        by_observation_.push_back(slot->second);
+        const uint32_t t = types_.number(type);
+        const auto [ref, added] =
+            index_.find_or_add(t, label, checked_id_value(refs_.size()),
+                               [&](uint32_t r) { return this->label(refs_[r]); });
+        if (added) {
+            // The labels are copied together, so that sorting them stays within
+            // a small arena instead of reaching into every observation.
+            refs_.push_back(
+                Ref{t, checked_id_value(labels_.size()), checked_id_value(label.size())});
+            labels_ += label;
+        }
+        by_observation_.push_back(ref);
     }
 
-    uint32_t type_index(std::string_view type) {
-        if (last_type_ < types_.size() && types_[last_type_] == type) return last_type_;
-        const auto [slot, added] = type_index_.try_emplace(type, checked_id_value(types_.size()));
-        if (added) types_.push_back(type);
-        last_type_ = slot->second;
-        return last_type_;
-    }
-
-    std::vector<std::string_view> types_;
-    std::unordered_map<std::string_view, uint32_t> type_index_;
-    uint32_t last_type_ = UINT32_MAX;
+    TextNumbers types_;
+    TextNumbers edge_types_;
     std::vector<Ref> refs_;
-    std::unordered_map<Key, uint32_t, KeyHash> index_;
+    std::string labels_;
+    RefTable index_;
     std::vector<uint32_t> by_observation_;
+    std::vector<uint32_t> edge_type_of_;
 };
 
 // ---- Step 2: nodes ---------------------------------------------------------------
@@ -325,7 +427,7 @@ CreatedNodes create_nodes(BeliefGraph& graph, const NodeRefs& refs, const Belief
             out.decl_of_type[ref.type] = current.decl;
         }
         const NodeId id = graph.add_node(std::string(refs.types()[ref.type]), current.attrs);
-        graph.set_node_name(id, std::string(ref.label));
+        graph.set_node_name(id, std::string(refs.label(ref)));
         for (const NodeTemplate::Correlation& c : current.correlations) {
             graph.set_attr_correlation(id, c.a, c.b, c.value);
         }
@@ -336,20 +438,6 @@ CreatedNodes create_nodes(BeliefGraph& graph, const NodeRefs& refs, const Belief
 
 // ---- Step 3: edge declarations and planned categories ----------------------------
 
-template <typename EdgeObservation>
-const EdgeBeliefDecl& require_edge_decl(
-    const EdgeObservation& obs, const BeliefModel& model,
-    std::unordered_map<std::string_view, const EdgeBeliefDecl*>& known) {
-    if (const auto it = known.find(obs.edge_type); it != known.end()) return *it->second;
-    const EdgeBeliefDecl* decl = find_edge_decl(model, obs.edge_type);
-    if (!decl) {
-        throw ExecError::validation(
-            fill("Edge type '{}' not declared in belief model '{}'", obs.edge_type, model.name));
-    }
-    known.emplace(obs.edge_type, decl);
-    return *decl;
-}
-
 // The edge declaration of every edge and edge-weight observation, in order,
 // and the planned categories of every competing (source, edge type).
 struct EdgePlan {
@@ -357,18 +445,26 @@ struct EdgePlan {
     PlannedCategories categories;
 };
 
-EdgePlan plan_edges(std::span<const ObserveStmt> observations, const std::vector<uint32_t>& refs,
+EdgePlan plan_edges(std::span<const ObserveStmt> observations, const NodeRefs& refs,
                     const std::vector<NodeId>& node_of_ref, const BeliefModel& model) {
     EdgePlan plan;
-    std::unordered_map<std::string_view, const EdgeBeliefDecl*> known;
-    std::size_t cursor = 0;
+    plan.decls.reserve(refs.edge_type_by_observation().size());
+    // The declaration of each edge type, looked up when first needed.
+    std::vector<const EdgeBeliefDecl*> decl_of_type(refs.edge_types().size(), nullptr);
+    std::size_t ref_cursor = 0;
     const auto plan_one = [&](const auto& obs) {
-        const NodeId src = node_of_ref[refs[cursor]];
-        const NodeId dst = node_of_ref[refs[cursor + 1]];
-        cursor += 2;
-        const EdgeBeliefDecl& decl = require_edge_decl(obs, model, known);
-        plan.decls.push_back(&decl);
-        const auto* categorical = std::get_if<ast::PosteriorType::Categorical>(&decl.exist.node);
+        const NodeId src = node_of_ref[refs.by_observation()[ref_cursor]];
+        const NodeId dst = node_of_ref[refs.by_observation()[ref_cursor + 1]];
+        ref_cursor += 2;
+        const EdgeBeliefDecl*& decl =
+            decl_of_type[refs.edge_type_by_observation()[plan.decls.size()]];
+        if (!decl) decl = find_edge_decl(model, obs.edge_type);
+        if (!decl) {
+            throw ExecError::validation(fill("Edge type '{}' not declared in belief model '{}'",
+                                             obs.edge_type, model.name));
+        }
+        plan.decls.push_back(decl);
+        const auto* categorical = std::get_if<ast::PosteriorType::Categorical>(&decl->exist.node);
         if (!categorical) return;
         if (const auto& allowed = categorical->categories) {
             if (std::find(allowed->begin(), allowed->end(), obs.dst_label) == allowed->end()) {
@@ -378,7 +474,7 @@ EdgePlan plan_edges(std::span<const ObserveStmt> observations, const std::vector
                          obs.dst_label, obs.edge_type, debug_text(*allowed)));
             }
         }
-        plan.categories[SourceAndTypeView{src, obs.edge_type}].push_back(dst);
+        plan.categories[EvidenceSourceKey{decl, src}].push_back(dst);
     };
     for (const ObserveStmt& stmt : observations) {
         if (const auto* e = std::get_if<ObserveStmt::Edge>(&stmt.node)) {
@@ -386,14 +482,14 @@ EdgePlan plan_edges(std::span<const ObserveStmt> observations, const std::vector
         } else if (const auto* w = std::get_if<ObserveStmt::EdgeWeight>(&stmt.node)) {
             plan_one(*w);
         } else {
-            cursor += 1;
+            ref_cursor += 1;
         }
     }
-    for (auto& [key, destinations] : plan.categories) {
+    plan.categories.for_each([](const EvidenceSourceKey&, std::vector<NodeId>& destinations) {
         std::sort(destinations.begin(), destinations.end());
         destinations.erase(std::unique(destinations.begin(), destinations.end()),
                            destinations.end());
-    }
+    });
     return plan;
 }
 
@@ -434,31 +530,30 @@ public:
     Prepared run(std::span<const ObserveStmt> observations) {
         for (const ObserveStmt& stmt : observations) {
             if (const auto* e = std::get_if<ObserveStmt::Edge>(&stmt.node)) {
-                const EdgeId id = edge_of(*e, *plan_.decls[edge_obs_++]);
+                const EdgeId id = edge_of(*plan_.decls[edge_obs_++]);
                 const bool presence =
                     e->mode == ast::EvidenceMode::Present || e->mode == ast::EvidenceMode::Absent;
                 (presence ? out_.presence : out_.choices).push_back(EdgeUpdate{id, e->mode});
             } else if (const auto* w = std::get_if<ObserveStmt::EdgeWeight>(&stmt.node)) {
                 const EdgeBeliefDecl& decl = *plan_.decls[edge_obs_++];
-                const EdgeId id = edge_of(*w, decl);
+                const EdgeId id = edge_of(decl);
                 out_.weights.push_back(WeightUpdate{id, w->value, weight_precision(*w, decl)});
             } else {
                 prepare_attr(std::get<ObserveStmt::Attribute>(stmt.node));
             }
         }
         out_.edge_count = edges_.size();
+        out_.attr_names = attr_names_.texts();
         return std::move(out_);
     }
 
 private:
     NodeId next_node() { return nodes_.of_ref[refs_.by_observation()[ref_cursor_++]]; }
 
-    template <typename EdgeObservation>
-    EdgeId edge_of(const EdgeObservation& obs, const EdgeBeliefDecl& decl) {
+    EdgeId edge_of(const EdgeBeliefDecl& decl) {
         const NodeId src = next_node();
         const NodeId dst = next_node();
-        return create_edge_with_posterior(graph_, edges_, groups_,
-                                          EvidenceEdgeKey{obs.edge_type, src, dst}, decl,
+        return create_edge_with_posterior(graph_, edges_, groups_, EvidenceEdgeKey{&decl, src, dst},
                                           schema_.edges, plan_.categories);
     }
 
@@ -480,14 +575,7 @@ private:
         if (!posterior) throw attr_not_declared(obs.attr, obs.node_type);
         const double precision =
             obs.precision ? *obs.precision : default_observation_precision(*posterior);
-        out_.attrs.push_back(AttrUpdate{node, attr_index(obs.attr), obs.value, precision});
-    }
-
-    uint32_t attr_index(std::string_view name) {
-        const auto [slot, added] =
-            attr_index_.try_emplace(name, checked_id_value(out_.attr_names.size()));
-        if (added) out_.attr_names.push_back(name);
-        return slot->second;
+        out_.attrs.push_back(AttrUpdate{node, attr_names_.number(obs.attr), obs.value, precision});
     }
 
     BeliefGraph& graph_;
@@ -497,7 +585,7 @@ private:
     const EdgePlan& plan_;
     EvidenceEdgeTable edges_;
     EvidenceGroupTable groups_;
-    std::unordered_map<std::string_view, uint32_t> attr_index_;
+    TextNumbers attr_names_;
     std::size_t ref_cursor_ = 0;
     std::size_t edge_obs_ = 0;
     Prepared out_;
@@ -591,21 +679,20 @@ EdgePosterior::Competing join_group(BeliefGraph& graph, EvidenceGroupTable& grou
             fill("CategoricalPosterior with group_by='{}' not yet supported (only 'source')",
                  categorical.group_by));
     }
-    const SourceAndTypeView group_key{key.src, key.edge_type};
-    const auto [slot, added] =
-        groups.try_emplace(group_key, CompetingGroupId{checked_id_value(groups.size())});
-    const CompetingGroupId id = slot->second;
+    const std::string& edge_type = key.decl->edge_type;
+    const EvidenceSourceKey group_key{key.decl, key.src};
+    const CompetingGroupId id =
+        *groups.try_emplace(group_key, CompetingGroupId{checked_id_value(groups.size())}).first;
     CompetingGroups& table = graph.competing_groups_mut();
     const CompetingEdgeGroup* group = table.find(id);
     if (!group) {
-        const auto plan = planned.find(group_key);
-        std::vector<NodeId> categories =
-            plan != planned.end() ? plan->second : std::vector<NodeId>{key.dst};
+        const std::vector<NodeId>* plan = planned.find(group_key);
+        std::vector<NodeId> categories = plan ? *plan : std::vector<NodeId>{key.dst};
         std::sort(categories.begin(), categories.end());
         categories.erase(std::unique(categories.begin(), categories.end()), categories.end());
         std::vector<double> prior = group_prior(categorical.prior, categories.size());
         group = &table.insert_or_assign(
-            id, CompetingEdgeGroup(id, key.src, std::string(key.edge_type), std::move(categories),
+            id, CompetingEdgeGroup(id, key.src, edge_type, std::move(categories),
                                    DirichletPosterior(std::move(prior))));
     }
     const std::optional<std::size_t> category = group->get_category_index(key.dst);
@@ -620,9 +707,22 @@ EdgePosterior::Competing join_group(BeliefGraph& graph, EvidenceGroupTable& grou
 
 // ---- Public operations -------------------------------------------------------------------
 
-std::size_t EvidenceEdgeKeyHash::operator()(const EvidenceEdgeKey& key) const noexcept {
+namespace {
+// The finaliser of splitmix64: every input bit moves every output bit.
+std::size_t mix(uint64_t x) noexcept {
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111eb;
+    return static_cast<std::size_t>(x ^ (x >> 31));
+}
+}  // namespace
+
+std::size_t EvidenceKeyHash::operator()(const EvidenceEdgeKey& key) const noexcept {
     const uint64_t ends = (uint64_t{key.src.value} << 32) | key.dst.value;
-    return std::hash<std::string_view>()(key.edge_type) ^ (ends * 0x9e3779b97f4a7c15);
+    return mix(ends ^ mix(reinterpret_cast<uintptr_t>(key.decl)));
+}
+
+std::size_t EvidenceKeyHash::operator()(const EvidenceSourceKey& key) const noexcept {
+    return mix(uint64_t{key.src.value} ^ mix(reinterpret_cast<uintptr_t>(key.decl)));
 }
 
 std::optional<GaussianPosterior> edge_weight_prior_from_decl(const EdgeBeliefDecl& decl) {
@@ -637,25 +737,27 @@ std::optional<GaussianPosterior> edge_weight_prior_from_decl(const EdgeBeliefDec
 
 EdgeId create_edge_with_posterior(BeliefGraph& graph, EvidenceEdgeTable& edges,
                                   EvidenceGroupTable& groups, const EvidenceEdgeKey& key,
-                                  const EdgeBeliefDecl& decl, std::span<const EdgeDef> schema_edges,
+                                  std::span<const EdgeDef> schema_edges,
                                   const PlannedCategories& planned) {
-    if (const auto known = edges.find(key); known != edges.end()) return known->second;
-    if (!schema_has_edge(schema_edges, key.edge_type)) {
-        throw ExecError::validation(fill("Edge type '{}' not found in schema", key.edge_type));
+    if (const EdgeId* known = edges.find(key)) return *known;
+    const EdgeBeliefDecl& decl = *key.decl;
+    const std::string& edge_type = decl.edge_type;
+    if (!schema_has_edge(schema_edges, edge_type)) {
+        throw ExecError::validation(fill("Edge type '{}' not found in schema", edge_type));
     }
     EdgeId id;
     if (const auto* bernoulli = std::get_if<ast::PosteriorType::Bernoulli>(&decl.exist.node)) {
         const double p = find_param(bernoulli->params, "prior").value_or(kDefaultExistencePrior);
         const double n =
             find_param(bernoulli->params, "pseudo_count").value_or(kDefaultPseudoCount);
-        id = graph.add_edge(key.src, key.dst, std::string(key.edge_type), p * n, (1.0 - p) * n);
+        id = graph.add_edge(key.src, key.dst, edge_type, p * n, (1.0 - p) * n);
     } else if (const auto* categorical =
                    std::get_if<ast::PosteriorType::Categorical>(&decl.exist.node)) {
         const EdgePosterior::Competing choice =
             join_group(graph, groups, key, *categorical, planned);
         id = EdgeId{checked_id_value(graph.edges().size())};  // materialised by join_group
-        graph.insert_edge(EdgeData{EdgePosterior{choice}, SharedText(std::string(key.edge_type)),
-                                   id, key.src, key.dst});
+        graph.insert_edge(
+            EdgeData{EdgePosterior{choice}, SharedText(edge_type), id, key.src, key.dst});
     } else {
         throw ExecError::validation(
             fill("Edge posterior type not supported: {}", debug_text(decl.exist)));
@@ -663,7 +765,7 @@ EdgeId create_edge_with_posterior(BeliefGraph& graph, EvidenceEdgeTable& edges,
     if (const auto weight = edge_weight_prior_from_decl(decl)) {
         graph.set_edge_weight_prior(id, weight->mean, weight->precision);
     }
-    edges.emplace(key, id);
+    edges.try_emplace(key, id);
     return id;
 }
 
@@ -691,7 +793,7 @@ BeliefGraph build_graph_from_evidence_with_context(std::span<const ObserveStmt> 
     BeliefGraph graph;
     const NodeRefs refs(observations);
     const CreatedNodes nodes = create_nodes(graph, refs, model, schema);
-    const EdgePlan plan = plan_edges(observations, refs.by_observation(), nodes.of_ref, model);
+    const EdgePlan plan = plan_edges(observations, refs, nodes.of_ref, model);
     const Prepared prepared = Preparer(graph, schema, refs, nodes, plan).run(observations);
     apply(graph, prepared, nodes.of_ref.size());
     graph.ensure_owned();

@@ -24,17 +24,16 @@
 // their own category, and the first error ends the construction. The result
 // is materialised (no pending changes).
 //
-// The working tables hash borrowed texts of the observations; the results
-// never depend on their iteration order.
+// The working tables are hash tables; no result depends on their order.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <span>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "core/engine/flat_map.hpp"
 #include "core/engine/graph.hpp"
 #include "frontend/ast.hpp"
 #include "ir/evidence.hpp"
@@ -79,38 +78,45 @@ BeliefGraph build_graph_from_evidence_with_context(std::span<const ObserveStmt> 
                                                    const BeliefModel& model, const Schema& schema);
 
 // ---- The working tables of one construction, and edge creation -------------
-// Keys borrow the edge type texts; they must outlive the tables.
+// An edge type is named in the tables by its declaration in the belief model
+// (the first declaration of its name, as every lookup takes), so that the
+// tables never hash texts; `decl->edge_type` is its name.
 
 // One evidence edge: at most one per (edge type, source, destination).
 struct EvidenceEdgeKey {
-    std::string_view edge_type;
+    const EdgeBeliefDecl* decl;
     NodeId src;
     NodeId dst;
     friend bool operator==(const EvidenceEdgeKey&, const EvidenceEdgeKey&) = default;
 };
-struct EvidenceEdgeKeyHash {
+// The competing group, or the planned categories, of (source, edge type).
+struct EvidenceSourceKey {
+    const EdgeBeliefDecl* decl;
+    NodeId src;
+    friend bool operator==(const EvidenceSourceKey&, const EvidenceSourceKey&) = default;
+};
+struct EvidenceKeyHash {
     std::size_t operator()(const EvidenceEdgeKey& key) const noexcept;
+    std::size_t operator()(const EvidenceSourceKey& key) const noexcept;
 };
 
-using EvidenceEdgeTable = std::unordered_map<EvidenceEdgeKey, EdgeId, EvidenceEdgeKeyHash>;
-// (source, edge type) -> its competing group; ids are the table's size at entry.
-using EvidenceGroupTable =
-    std::unordered_map<SourceAndTypeView, CompetingGroupId, SourceAndTypeHash, SourceAndTypeEqual>;
-// (source, edge type) -> the destinations that will be its categories.
-using PlannedCategories = std::unordered_map<SourceAndTypeView, std::vector<NodeId>,
-                                             SourceAndTypeHash, SourceAndTypeEqual>;
+using EvidenceEdgeTable = FlatMap<EvidenceEdgeKey, EdgeId, EvidenceKeyHash>;
+// Group ids are the table's size when a (source, edge type) is entered.
+using EvidenceGroupTable = FlatMap<EvidenceSourceKey, CompetingGroupId, EvidenceKeyHash>;
+// The destinations that will be the categories of a (source, edge type).
+using PlannedCategories = FlatMap<EvidenceSourceKey, std::vector<NodeId>, EvidenceKeyHash>;
 
-// The edge of `key`: the one in `edges`, or a new one with the prior of
-// `decl` (whose edge type is key.edge_type), entered in `edges`. A competing
-// edge joins the group of (source, edge type) from `groups`, or a new group
-// whose categories are the planned destinations of (source, edge type)
-// (the destination alone when none are planned). Validation errors: an edge
-// type the schema lacks, a Gaussian existence posterior, a categorical one
-// not grouped by "source", an explicit prior whose length differs from the
-// number of categories, a weight posterior that is not Gaussian.
+// The edge of `key`: the one in `edges`, or a new one with the prior of its
+// declaration, entered in `edges`. A competing edge joins the group of
+// (source, edge type) from `groups`, or a new group whose categories are the
+// planned destinations of (source, edge type), ascending (the destination
+// alone when none are planned). Validation errors: an edge type the schema
+// lacks, a Gaussian existence posterior, a categorical one not grouped by
+// "source", an explicit prior whose length differs from the number of
+// categories, a weight posterior that is not Gaussian.
 EdgeId create_edge_with_posterior(BeliefGraph& graph, EvidenceEdgeTable& edges,
                                   EvidenceGroupTable& groups, const EvidenceEdgeKey& key,
-                                  const EdgeBeliefDecl& decl, std::span<const EdgeDef> schema_edges,
+                                  std::span<const EdgeDef> schema_edges,
                                   const PlannedCategories& planned);
 
 // The prior of an edge type's continuous weight: none without a weight

@@ -104,10 +104,15 @@ TEST(EvidenceGraph, NodesInTypeAndLabelByteOrder) {
         observe edge T(Q(b), Q(a)) present;
         observe P(Z).a = 1; observe P(a).a = 1; observe P(10).a = 1; observe P(9).a = 1;
         observe P["carol"].a = 1; observe P(carol).b = 2; observe P(Carol).b = 2;
+        observe P["a label longer than most 2"].a = 1;
+        observe P["a label longer than most 10"].a = 1;
+        observe P["a label longer than most 2"].b = 1;
     )");
-    EXPECT_EQ(node_names(g), (std::vector<std::string>{"P:10", "P:9", "P:Carol", "P:Z", "P:a",
-                                                       "P:carol", "Q:a", "Q:b"}));
-    EXPECT_EQ(edge_ends(g), std::vector<std::string>{"T 7->6"});
+    EXPECT_EQ(node_names(g),
+              (std::vector<std::string>{"P:10", "P:9", "P:Carol", "P:Z", "P:a",
+                                        "P:a label longer than most 10",
+                                        "P:a label longer than most 2", "P:carol", "Q:a", "Q:b"}));
+    EXPECT_EQ(edge_ends(g), std::vector<std::string>{"T 9->8"});
     EXPECT_TRUE(g.deltas().empty());
     EXPECT_EQ(g.base_use_count(), 1);
 
