@@ -44,7 +44,8 @@ void add_independent(Tally& t, const EdgePosterior::Independent& beta) {
 void add_group(Tally& t, const DirichletPosterior& dirichlet) {
     const std::vector<double>& c = dirichlet.concentrations;
     double total = 0.0;
-    for (const double ci : c) total += std::fmax(ci, kPseudoCountFloor);
+    for (const double ci : c)
+        total += std::fmax(ci, kPseudoCountFloor);
     double ll = 0.0;
     for (const double ci : c) {
         const double floored = std::fmax(ci, kPseudoCountFloor);

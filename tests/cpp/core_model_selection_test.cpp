@@ -18,7 +18,8 @@ BeliefGraph independent_edges(const std::vector<std::pair<double, double>>& edge
     BeliefGraph g;
     const NodeId a = g.add_node("L", {});
     const NodeId b = g.add_node("L", {});
-    for (const auto& [alpha, beta] : edges) g.add_edge(a, b, "T", alpha, beta);
+    for (const auto& [alpha, beta] : edges)
+        g.add_edge(a, b, "T", alpha, beta);
     g.ensure_owned();
     return g;
 }
@@ -51,7 +52,8 @@ TEST(ModelSelection, ScoresIndependentEdges) {
 
 TEST(ModelSelection, CompetingGroupCountsOnceAndPendingChangesCount) {
     BeliefGraph g;
-    for (int i = 0; i < 4; ++i) g.add_node("L", {});
+    for (int i = 0; i < 4; ++i)
+        g.add_node("L", {});
     g.competing_groups_mut().insert_or_assign(
         CompetingGroupId{0},
         CompetingEdgeGroup(CompetingGroupId{0}, NodeId{0}, "C", {NodeId{1}, NodeId{2}, NodeId{3}},
@@ -75,9 +77,9 @@ TEST(ModelSelection, CompetingGroupCountsOnceAndPendingChangesCount) {
     BeliefGraph orphan = independent_edges({});
     orphan.insert_edge(EdgeData{EdgePosterior{EdgePosterior::Competing{CompetingGroupId{3}, 0}},
                                 SharedText("C"), EdgeId{0}, NodeId{0}, NodeId{1}});
-    EXPECT_EQ(message_of([&] { score_graph_edges(orphan, Criterion::EdgeBic); },
-                         ExecErrorKind::Internal),
-              "missing competing group CompetingGroupId(3) while scoring model");
+    EXPECT_EQ(
+        message_of([&] { score_graph_edges(orphan, Criterion::EdgeBic); }, ExecErrorKind::Internal),
+        "missing competing group CompetingGroupId(3) while scoring model");
 }
 
 TEST(ModelSelection, SelectsByScoreThenName) {
@@ -96,8 +98,8 @@ TEST(ModelSelection, SelectsByScoreThenName) {
     EXPECT_EQ(pick({{"b", even}, {"a", even2}}), "a");
     EXPECT_EQ(pick({{"a", even}, {"b", even2}}), "a");
     EXPECT_EQ(pick({{"ab", even}, {"a", even2}}), "a");
-    const SelectedModel twice =
-        select_best_graph(std::vector<ModelCandidate>{{"x", even}, {"x", even}}, Criterion::EdgeAic);
+    const SelectedModel twice = select_best_graph(
+        std::vector<ModelCandidate>{{"x", even}, {"x", even}}, Criterion::EdgeAic);
     EXPECT_EQ(twice.name, "x");
     EXPECT_EQ(twice.score.score, score_graph_edges(even, Criterion::EdgeAic).score);
     // Sample sizes within max(|n|, 1) * 1e-9 of each other are the same.
