@@ -11,9 +11,9 @@
 #include "frontend/support/number_text.hpp"
 
 namespace morvane::core::engine {
-namespace {
+namespace detail {
 
-[[noreturn]] void fail_non_finite(BinaryOp op, double a, double b) {
+void fail_non_finite(BinaryOp op, double a, double b) {
     std::string message = "binary operation produced non-finite value: ";
     support::append_plain_number(message, a);
     message += ' ';
@@ -23,12 +23,11 @@ namespace {
     throw ExecError::validation(std::move(message));
 }
 
-double checked(BinaryOp op, double a, double b, double result) {
-    if (!std::isfinite(result)) fail_non_finite(op, a, b);
-    return result;
+void fail_division_by_zero() {
+    throw ExecError::validation("division by zero");
 }
 
-}  // namespace
+}  // namespace detail
 
 ExecError unbound_variable_error(std::string_view name) {
     return ExecError::internal(support::fill("unbound variable '{}'", name));
@@ -36,37 +35,6 @@ ExecError unbound_variable_error(std::string_view name) {
 
 ExecError exists_not_handled_error() {
     return ExecError::internal("Exists subqueries must be handled by RuleExprContext");
-}
-
-double eval_binary_op(BinaryOp op, double a, double b) {
-    switch (op) {
-        case BinaryOp::Add:
-            return checked(op, a, b, a + b);
-        case BinaryOp::Sub:
-            return checked(op, a, b, a - b);
-        case BinaryOp::Mul:
-            return checked(op, a, b, a * b);
-        case BinaryOp::Div:
-            if (std::fabs(b) < kExprTolerance) throw ExecError::validation("division by zero");
-            return checked(op, a, b, a / b);
-        case BinaryOp::Eq:
-            return std::fabs(a - b) < kExprTolerance ? 1.0 : 0.0;
-        case BinaryOp::Ne:
-            return std::fabs(a - b) >= kExprTolerance ? 1.0 : 0.0;
-        case BinaryOp::Lt:
-            return a < b ? 1.0 : 0.0;
-        case BinaryOp::Le:
-            return a <= b ? 1.0 : 0.0;
-        case BinaryOp::Gt:
-            return a > b ? 1.0 : 0.0;
-        case BinaryOp::Ge:
-            return a >= b ? 1.0 : 0.0;
-        case BinaryOp::And:
-            return a != 0.0 && b != 0.0 ? 1.0 : 0.0;
-        case BinaryOp::Or:
-            return a != 0.0 || b != 0.0 ? 1.0 : 0.0;
-    }
-    return 0.0;  // every operator is handled above
 }
 
 // ---------------------------------------------------------------------------

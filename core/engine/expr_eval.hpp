@@ -13,13 +13,16 @@
 // counts as true. `and` and `or` always evaluate both operands, left first.
 // The first error ends the evaluation; errors are thrown as ExecError.
 //
-// Depth: operator chains are walked on an explicit stack, so `1+1+...+1` of
-// any length evaluates in constant machine stack. A function call hands its
+// Depth: the operators near the root, where the expressions of real programs
+// live, are evaluated by plain recursion over a fixed number of levels; any
+// subtree below that is walked on an explicit stack, so `1+1+...+1` of any
+// length evaluates in bounded machine stack. A function call hands its
 // arguments to the context, which typically evaluates them with this same
 // evaluator; that nesting is bounded by the parser and runs through
 // with_stack_room, so it is safe on small thread stacks too.
 #pragma once
 
+#include <cmath>
 #include <concepts>
 #include <optional>
 #include <span>
@@ -65,12 +68,54 @@ concept ExprContext = requires(const C& ctx, std::string_view name, PositionalAr
     { C::field_access_error(field) } -> std::same_as<ExecError>;
 };
 
+namespace detail {
+[[noreturn]] void fail_non_finite(BinaryOp op, double a, double b);
+[[noreturn]] void fail_division_by_zero();
+
+inline double checked_arithmetic(BinaryOp op, double a, double b, double result) {
+    if (!std::isfinite(result)) [[unlikely]]
+        fail_non_finite(op, a, b);
+    return result;
+}
+}  // namespace detail
+
 // One binary operator on two computed operands. Div fails with Validation
 // "division by zero" when |b| < 1e-12; Add, Sub, Mul and Div fail with
 // Validation "binary operation produced non-finite value: {a} {Op} {b}" on an
 // infinite or NaN result. Comparisons and logic give 0.0 or 1.0 and never
 // fail; == is |a-b| < 1e-12 and != is |a-b| >= 1e-12 (both 0.0 with a NaN).
-double eval_binary_op(BinaryOp op, double a, double b);
+// Inline: it is the innermost step of every evaluation.
+inline double eval_binary_op(BinaryOp op, double a, double b) {
+    switch (op) {
+        case BinaryOp::Add:
+            return detail::checked_arithmetic(op, a, b, a + b);
+        case BinaryOp::Sub:
+            return detail::checked_arithmetic(op, a, b, a - b);
+        case BinaryOp::Mul:
+            return detail::checked_arithmetic(op, a, b, a * b);
+        case BinaryOp::Div:
+            if (std::fabs(b) < kExprTolerance) [[unlikely]]
+                detail::fail_division_by_zero();
+            return detail::checked_arithmetic(op, a, b, a / b);
+        case BinaryOp::Eq:
+            return std::fabs(a - b) < kExprTolerance ? 1.0 : 0.0;
+        case BinaryOp::Ne:
+            return std::fabs(a - b) >= kExprTolerance ? 1.0 : 0.0;
+        case BinaryOp::Lt:
+            return a < b ? 1.0 : 0.0;
+        case BinaryOp::Le:
+            return a <= b ? 1.0 : 0.0;
+        case BinaryOp::Gt:
+            return a > b ? 1.0 : 0.0;
+        case BinaryOp::Ge:
+            return a >= b ? 1.0 : 0.0;
+        case BinaryOp::And:
+            return a != 0.0 && b != 0.0 ? 1.0 : 0.0;
+        case BinaryOp::Or:
+            return a != 0.0 || b != 0.0 ? 1.0 : 0.0;
+    }
+    return 0.0;  // every operator is handled above
+}
 
 // -v (so 0.0 becomes -0.0) or `not v` (1.0 exactly when v == 0.0).
 inline double eval_unary_op(UnaryOp op, double v) noexcept {
@@ -121,17 +166,41 @@ double eval_leaf(const ExprAst& expr, const BeliefGraph& graph, const C& ctx) {
     }
 }
 
+// The operators of `expr` on an explicit stack: any depth costs heap, not
+// machine stack.
+template <ExprContext C>
+double eval_walk(const ExprAst& expr, const BeliefGraph& graph, const C& ctx) {
+    return *walk_operators<double>(
+        expr,
+        [&](const ExprAst& leaf) -> std::optional<double> { return eval_leaf(leaf, graph, ctx); },
+        eval_unary_op, eval_binary_op);
+}
+
+// Operators this many levels deep or less are evaluated by direct recursion
+// (a few dozen bytes of stack per level); deeper subtrees go to eval_walk.
+inline constexpr int kDirectLevels = 24;
+
+template <ExprContext C>
+double eval_direct(const ExprAst& expr, const BeliefGraph& graph, const C& ctx, int levels) {
+    if (const auto* b = std::get_if<ExprAst::Binary>(&expr.node)) {
+        if (levels == 0) return eval_walk(expr, graph, ctx);
+        const double lhs = eval_direct(*b->left, graph, ctx, levels - 1);
+        const double rhs = eval_direct(*b->right, graph, ctx, levels - 1);
+        return eval_binary_op(b->op, lhs, rhs);
+    }
+    if (const auto* u = std::get_if<ExprAst::Unary>(&expr.node)) {
+        if (levels == 0) return eval_walk(expr, graph, ctx);
+        return eval_unary_op(u->op, eval_direct(*u->expr, graph, ctx, levels - 1));
+    }
+    return eval_leaf(expr, graph, ctx);
+}
+
 }  // namespace detail
 
 // The value of `expr` against `graph` in `ctx`.
 template <ExprContext C>
 double eval_expr_core(const ExprAst& expr, const BeliefGraph& graph, const C& ctx) {
-    return *walk_operators<double>(
-        expr,
-        [&](const ExprAst& leaf) -> std::optional<double> {
-            return detail::eval_leaf(leaf, graph, ctx);
-        },
-        eval_unary_op, eval_binary_op);
+    return detail::eval_direct(expr, graph, ctx, detail::kDirectLevels);
 }
 
 }  // namespace morvane::core::engine

@@ -433,7 +433,7 @@ belief_model SupplyBeliefs on Supply
   Plant.risk ~ Gaussian { params: [("prior_mean", 0.2), ("prior_precision", 25.0)] }
   Supplier.reliability ~ Gaussian { params: [("prior_mean", 0.8), ("prior_precision", 10.0)] }
   Supplier.cost ~ Gaussian { params: [("prior_mean", 50.0), ("prior_precision", 0.04)] }
-  sources_from exist ~ Categorical { group_by: "source", prior: Uniform { pseudo_count: 1.0 }, categories: Some(["primary", "backup"]) }
+  sources_from exist ~ Categorical { group_by: "source", prior: Uniform { pseudo_count: 1.0 }, categories: Some(["acme", "globex", "initech"]) }
   backs_up exist ~ Categorical { group_by: "source", prior: Explicit { concentrations: [2.0, 1.0] }, categories: None }
   ships_to exist ~ Bernoulli { params: [("prior", 0.7)] }
   ships_to weight ~ Gaussian { params: [("prior_mean", 10.0), ("prior_precision", 0.1)] }
@@ -444,6 +444,7 @@ evidence Contracts on SupplyBeliefs
   sources_from Plant[south] -> Supplier[initech] Unchosen
   sources_from Plant[east] -> Supplier[initech] ForcedChoice
   backs_up Supplier[globex] -> Supplier[acme] Chosen
+  backs_up Supplier[globex] -> Supplier[initech] Unchosen
   ships_to Supplier[acme] -> Plant[north] weight 12.5 precision 0.5
   ships_to Supplier[globex] -> Plant[north] Absent
   ships_to Supplier[acme] -> Plant[south] Present
