@@ -248,6 +248,20 @@ std::pair<BeliefGraph, BeliefPropagationDiagnostics> run(
     return run_loopy_belief_propagation_with_config_diagnostics(g, config);
 }
 
+// Node ids beyond 16 bits, some equal in their low 16 bits: 5, 65541 and
+// 131077 are three different sources.
+BeliefGraph far_ids() {
+    BeliefGraph g;
+    const uint32_t sources[] = {5, 65541, 131077};
+    const uint32_t destinations[] = {7, 65543, 4000000000u};
+    for (uint32_t e = 0; e < 12; ++e) {
+        const auto [a, b] = prior(e);
+        g.add_edge(NodeId{sources[e % 3]}, NodeId{destinations[e / 3 % 3]}, e < 9 ? "T" : "U",
+                   a, b);
+    }
+    return g;
+}
+
 // ---- Configuration ----------------------------------------------------------------------
 
 TEST(BeliefPropagation, ConfigurationErrorsInFieldOrder) {
@@ -394,6 +408,8 @@ TEST(BeliefPropagation, FastSweepAgreesWithTheStepByStepReference) {
         {"chain", [] { return chain(9); }},  {"star", [] { return star(7); }},
         {"ring", [] { return ring(12); }},   {"mixed", mixed},
         {"floors", floors},
+        {"far ids", far_ids},
+        {"big star", [] { return star(50); }},  // products of more than 32 odds
     };
     const std::pair<const char*, BeliefPropagationConfig> configs[] = {
         {"flow", kFlow},
@@ -401,6 +417,7 @@ TEST(BeliefPropagation, FastSweepAgreesWithTheStepByStepReference) {
         {"zero coupling", {32, 0.35, 1e-5, 0.0}},
         {"strong, undamped", {40, 0.0, 1e-8, 2.5}},
         {"strong repelling", {40, 0.5, 1e-8, -3.0}},
+        {"very strong", {40, 0.35, 1e-8, 8.0}},
         {"not converging", {6, 0.9, 1e-9, 0.6}},
     };
     std::size_t converged = 0, exhausted = 0;
