@@ -243,11 +243,6 @@ BeliefGraph floors() {
     return g;
 }
 
-std::pair<BeliefGraph, BeliefPropagationDiagnostics> run(
-    const BeliefGraph& g, const BeliefPropagationConfig& config = kFlow) {
-    return run_loopy_belief_propagation_with_config_diagnostics(g, config);
-}
-
 // Node ids beyond 16 bits, some equal in their low 16 bits: 5, 65541 and
 // 131077 are three different sources.
 BeliefGraph far_ids() {
@@ -260,6 +255,11 @@ BeliefGraph far_ids() {
                    a, b);
     }
     return g;
+}
+
+std::pair<BeliefGraph, BeliefPropagationDiagnostics> run(
+    const BeliefGraph& g, const BeliefPropagationConfig& config = kFlow) {
+    return run_loopy_belief_propagation_with_config_diagnostics(g, config);
 }
 
 // ---- Configuration ----------------------------------------------------------------------
