@@ -17,6 +17,9 @@ EdgeCandidateIndex::EdgeCandidateIndex(const BeliefGraph& graph) : graph_(graph)
             pending_nodes_.push_back(&insert->data);
         }
     }
+    // Node ids are dense in graphs the engine makes; far larger ids are
+    // looked up each time instead of memoised.
+    memo_size_ = 2 * (graph.base().nodes.size() + pending_nodes_.size()) + 1024;
 }
 
 const NodeData* EdgeCandidateIndex::find_node(NodeId id) const {
@@ -24,6 +27,27 @@ const NodeData* EdgeCandidateIndex::find_node(NodeId id) const {
         if ((*it)->id == id) return *it;
     }
     return graph_.base().find_node(id);
+}
+
+EdgeCandidateIndex::LabelMemo& EdgeCandidateIndex::memo_for(std::string_view label) {
+    for (LabelMemo& memo : labels_) {
+        if (memo.label == label) return memo;
+    }
+    return labels_.emplace_back(LabelMemo{std::string(label), {}});
+}
+
+EdgeCandidateIndex::NodeLabel EdgeCandidateIndex::label_of(LabelMemo& memo, NodeId id) const {
+    const std::size_t n = id.value;
+    if (n < memo.of_node.size() && memo.of_node[n] != NodeLabel::Unknown) return memo.of_node[n];
+    const NodeData* node = find_node(id);
+    const NodeLabel label = !node                       ? NodeLabel::Missing
+                            : node->label == memo.label ? NodeLabel::Matching
+                                                        : NodeLabel::Other;
+    if (n < memo_size_) {
+        if (n >= memo.of_node.size()) memo.of_node.resize(memo_size_, NodeLabel::Unknown);
+        memo.of_node[n] = label;
+    }
+    return label;
 }
 
 std::vector<EdgeMatchCandidate> EdgeCandidateIndex::collect(std::string_view type) const {
@@ -69,28 +93,44 @@ std::vector<EdgeMatchCandidate> EdgeCandidateIndex::collect(std::string_view typ
 }
 
 std::span<const EdgeMatchCandidate> EdgeCandidateIndex::of_type(std::string_view type) {
-    for (const auto& [name, group] : groups_) {
+    for (const auto& [name, group] : types_) {
         if (name == type) return group;
     }
-    return groups_.emplace_back(std::string(type), collect(type)).second;
+    return types_.emplace_back(std::string(type), collect(type)).second;
 }
 
-std::vector<EdgeMatchCandidate> EdgeCandidateIndex::pattern_candidates(
+std::vector<EdgeMatchCandidate> EdgeCandidateIndex::select(
     const frontend::ast::PatternItem& pattern) {
     const std::span<const EdgeMatchCandidate> edges = of_type(pattern.edge.ty);
     const bool self_loops_only = pattern.src.var == pattern.dst.var;
-    const std::string_view src_label = pattern.src.label;
-    const std::string_view dst_label = pattern.dst.label;
+    LabelMemo& src_label = memo_for(pattern.src.label);
+    LabelMemo& dst_label = memo_for(pattern.dst.label);
     std::vector<EdgeMatchCandidate> out;
     for (const EdgeMatchCandidate& c : edges) {
         if (self_loops_only && c.src != c.dst) continue;
-        const NodeData* src = find_node(c.src);
-        if (!src) throw ExecError::internal("missing src node");
-        const NodeData* dst = find_node(c.dst);
-        if (!dst) throw ExecError::internal("missing dst node");
-        if (src->label == src_label && dst->label == dst_label) out.push_back(c);
+        const NodeLabel src = label_of(src_label, c.src);
+        if (src == NodeLabel::Missing) throw ExecError::internal("missing src node");
+        const NodeLabel dst = label_of(dst_label, c.dst);
+        if (dst == NodeLabel::Missing) throw ExecError::internal("missing dst node");
+        if (src == NodeLabel::Matching && dst == NodeLabel::Matching) out.push_back(c);
     }
     return out;
+}
+
+std::span<const EdgeMatchCandidate> EdgeCandidateIndex::pattern_candidates(
+    const frontend::ast::PatternItem& pattern) {
+    const bool self_loops_only = pattern.src.var == pattern.dst.var;
+    for (const PatternEntry& e : patterns_) {
+        if (e.type == pattern.edge.ty && e.src_label == pattern.src.label &&
+            e.dst_label == pattern.dst.label && e.self_loops_only == self_loops_only) {
+            return e.candidates;
+        }
+    }
+    std::vector<EdgeMatchCandidate> candidates = select(pattern);
+    return patterns_
+        .emplace_back(PatternEntry{pattern.edge.ty, pattern.src.label, pattern.dst.label,
+                                   self_loops_only, std::move(candidates)})
+        .candidates;
 }
 
 // ---- Groups by end node -----------------------------------------------------------------

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,8 +33,9 @@ struct EdgeMatchCandidate {
     friend bool operator==(const EdgeMatchCandidate&, const EdgeMatchCandidate&) = default;
 };
 
-// The graph's edges grouped by type. A type's group is collected on its first
-// request (one scan of the edges) and kept for the life of the index.
+// The graph's edges grouped by type, and the candidates of patterns. Both
+// are collected on first request (one scan of the edges per type) and kept
+// for the life of the index, which must not outlive the graph.
 class EdgeCandidateIndex {
 public:
     explicit EdgeCandidateIndex(const BeliefGraph& graph);
@@ -45,17 +48,36 @@ public:
     // only those whose end nodes carry the pattern's labels (exact text).
     // Checks the candidates in order, the source node before the destination
     // node; a node that does not exist fails with Internal "missing src node"
-    // or "missing dst node".
-    std::vector<EdgeMatchCandidate> pattern_candidates(const frontend::ast::PatternItem& pattern);
+    // or "missing dst node". The span lives as long as the index.
+    std::span<const EdgeMatchCandidate> pattern_candidates(
+        const frontend::ast::PatternItem& pattern);
 
 private:
+    // What a node id is to a label check.
+    enum class NodeLabel : uint8_t { Unknown, Missing, Other, Matching };
+    struct LabelMemo {
+        std::string label;
+        std::vector<NodeLabel> of_node;  // by node id, for ids below its size
+    };
+    struct PatternEntry {
+        std::string type, src_label, dst_label;
+        bool self_loops_only;
+        std::vector<EdgeMatchCandidate> candidates;
+    };
+
     // The node record readers see under `id`, or nullptr.
     const NodeData* find_node(NodeId id) const;
+    NodeLabel label_of(LabelMemo& memo, NodeId id) const;
+    LabelMemo& memo_for(std::string_view label);
     std::vector<EdgeMatchCandidate> collect(std::string_view type) const;
+    std::vector<EdgeMatchCandidate> select(const frontend::ast::PatternItem& pattern);
 
     const BeliefGraph& graph_;
     std::vector<const NodeData*> pending_nodes_;  // pending insertions, oldest first
-    std::vector<std::pair<std::string, std::vector<EdgeMatchCandidate>>> groups_;
+    std::size_t memo_size_ = 0;                   // node ids below it are memoised
+    std::vector<std::pair<std::string, std::vector<EdgeMatchCandidate>>> types_;
+    std::deque<LabelMemo> labels_;  // deques: entries stay put as others are added
+    std::deque<PatternEntry> patterns_;
 };
 
 // Candidates grouped by their source or destination node, each group keeping
@@ -70,10 +92,11 @@ public:
     // The candidates whose key node is `node`, ascending by edge id. The span
     // points into all().
     std::span<const EdgeMatchCandidate> find(NodeId node) const;
+    // Asks the processor to start loading the group of `node`: a join that
+    // knows which groups it will read next hides the memory latency.
+    void prefetch(NodeId node) const { __builtin_prefetch(find(node).data()); }
     // Every candidate, grouped.
     std::span<const EdgeMatchCandidate> all() const { return grouped_; }
-    // Hands the grouped candidates over; the groups are unusable afterwards.
-    std::vector<EdgeMatchCandidate> take_all() && { return std::move(grouped_); }
 
 private:
     uint32_t key_of(const EdgeMatchCandidate& c) const {

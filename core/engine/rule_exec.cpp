@@ -41,7 +41,7 @@ constexpr std::string_view kFixpoint = "fixpoint";
 // The candidates of one exists pattern, with their groups by end node made on
 // first use.
 struct ExistsCandidates {
-    std::vector<EdgeMatchCandidate> all;
+    std::span<const EdgeMatchCandidate> all;  // owned by the evaluator's index
     std::unique_ptr<CandidateGroups> by_src, by_dst;
 
     std::span<const EdgeMatchCandidate> with_src(NodeId node) {

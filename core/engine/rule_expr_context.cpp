@@ -120,24 +120,26 @@ struct NodeAttr {
 };
 
 // A.x for the one-attribute functions: `not_field` when the argument is no
-// field access, `not_var` when its target is no plain variable (both Internal).
+// field access, `not_var` when its target is no plain variable (both Internal,
+// "{}" filled with `label`).
 NodeAttr node_attr(const Call& c, const ExprAst& arg, std::string_view not_field,
-                   std::string_view not_var) {
+                   std::string_view not_var, std::string_view label = {}) {
     const ExprAst::Field* field = as_field(arg);
-    if (!field) throw ExecError::internal(std::string(not_field));
+    if (!field) throw ExecError::internal(fill(not_field, label));
     const ExprAst::Var* var = as_var(*field->target);
-    if (!var) throw ExecError::internal(std::string(not_var));
+    if (!var) throw ExecError::internal(fill(not_var, label));
     return {c.ctx.resolve_node_var(var->name), field->field};
 }
 
-// E, variance, stddev and effective_n: one moment of one attribute.
+// E, variance, stddev and effective_n: one moment of one attribute. `label`
+// names the function in messages ("E[]", "variance()", ...).
 double attr_moment(const Call& c, std::string_view label) {
     refuse_leading_named(c);
     if (c.positional.size() != 1) {
         throw ExecError::internal(fill("{} expects one positional argument", label));
     }
-    const NodeAttr a = node_attr(c, *c.positional[0], fill("{} requires a field expression", label),
-                                 fill("{} requires NodeVar.attr", label));
+    const NodeAttr a = node_attr(c, *c.positional[0], "{} requires a field expression",
+                                 "{} requires NodeVar.attr", label);
     if (c.name == "E") return c.graph.expectation(a.node, a.attr);
     if (c.name == "variance") return c.graph.variance(a.node, a.attr);
     if (c.name == "stddev") return c.graph.stddev(a.node, a.attr);

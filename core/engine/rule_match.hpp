@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -70,22 +71,34 @@ public:
 private:
     friend class MatchBuilder;
 
-    // Where a slot's id comes from: the candidate a join level matched.
+    // Where a slot's id comes from: the candidate a level of the join (or
+    // the one level of the other forms) matched.
     struct SlotSource {
         uint32_t level;
         enum class End : uint8_t { Src, Dst, Edge } end;
     };
 
+    // The end nodes of the edges a join's matches name, by edge id.
+    class EdgeEnds {
+    public:
+        void build(std::span<const std::span<const EdgeMatchCandidate>> lists);
+        const EdgeMatchCandidate& of(uint32_t edge) const;
+
+    private:
+        bool by_id_ = true;  // table_[id]; else table_ sorted by id
+        std::vector<EdgeMatchCandidate> table_;
+    };
+
     MatchVariables vars_;
     std::vector<SlotSource> node_sources_, edge_sources_;
-    // Per join level, the candidates it chose from (the node-only form uses
-    // one level of pseudo-candidates {0, node, node}).
-    std::vector<std::vector<EdgeMatchCandidate>> levels_;
-    // With one level, match i is candidate i. Otherwise every match is a
-    // record of `stride_` numbers: its sorted edge ids, then the position of
-    // its candidate in each level.
-    std::vector<uint32_t> records_;
-    std::size_t stride_ = 0;
+    // One level (node-only and single-pattern forms): match i is single_[i]
+    // (the node-only form uses pseudo-candidates {0, node, node}).
+    std::vector<EdgeMatchCandidate> single_;
+    // A join of `levels_` levels: match i is the edge ids at
+    // records_[i * levels_], one per level, with their ends in ends_.
+    std::size_t levels_ = 1;
+    std::unique_ptr<uint32_t[]> records_;
+    EdgeEnds ends_;
     std::size_t count_ = 0;
 };
 

@@ -145,7 +145,10 @@ std::vector<Match> reference_matches(const BeliefGraph& g, const std::vector<Pat
     const QueryPlan plan = plan_query(patterns, g);
     EdgeCandidateIndex index(g);
     std::vector<std::vector<EdgeMatchCandidate>> cands;
-    for (std::size_t i : plan.order) cands.push_back(index.pattern_candidates(patterns[i]));
+    for (std::size_t i : plan.order) {
+        const auto c = index.pattern_candidates(patterns[i]);
+        cands.emplace_back(c.begin(), c.end());
+    }
     std::vector<Match> out;
     std::vector<Match> stack{{}};
     std::vector<std::size_t> next{0};
@@ -201,9 +204,9 @@ std::vector<Match> as_maps(const RuleMatches& m) {
     return out;
 }
 
-// A random graph of P and Q nodes and T and U edges, some of them pending.
+// A random graph of P and Q nodes and T and U edges, the last few pending.
 // Sparse graphs use ids far apart, which take the joins' sparse paths.
-BeliefGraph random_graph(uint32_t seed, bool sparse) {
+BeliefGraph random_graph(uint32_t seed, uint32_t nodes, uint32_t edges, bool sparse) {
     uint32_t state = seed;
     const auto next = [&state](uint32_t n) {
         state = state * 1664525u + 1013904223u;
@@ -211,12 +214,11 @@ BeliefGraph random_graph(uint32_t seed, bool sparse) {
     };
     const uint32_t node_step = sparse ? 1000003u : 1u, edge_step = sparse ? 999983u : 1u;
     BeliefGraph g;
-    const uint32_t nodes = 10, edges = 70;
     for (uint32_t i = 0; i < nodes; ++i) {
         g.insert_node(NodeData{SharedText(next(3) ? "P" : "Q"), {}, NodeId{i * node_step}});
     }
     for (uint32_t i = 0; i < edges; ++i) {
-        if (i == edges - 3) g.ensure_owned();  // the last edges stay pending
+        if (i == edges - 3) g.ensure_owned();
         const NodeId src{next(nodes) * node_step}, dst{next(nodes) * node_step};
         // Ids in shuffled order, so that the base is not sorted by id.
         const uint32_t id = ((i * 37u) % edges) * edge_step;
@@ -224,6 +226,24 @@ BeliefGraph random_graph(uint32_t seed, bool sparse) {
                                EdgeId{id}, src, dst});
     }
     return g;
+}
+
+// A hub: node 1 -> node 0 (edge 0), then node 0 -> nodes 2..41 (edges 1..40),
+// so that many matches share their smallest edge id.
+BeliefGraph hub_graph() {
+    BeliefGraph g;
+    for (int i = 0; i < 42; ++i) g.add_node("P", {});
+    g.add_edge(NodeId{1}, NodeId{0}, "T", 1, 1);
+    for (uint32_t i = 2; i < 42; ++i) g.add_edge(NodeId{0}, NodeId{i}, "T", 1, 1);
+    return g;
+}
+
+void expect_join_agrees(const BeliefGraph& g, const char* rule, const std::string& graph,
+                        std::size_t& total) {
+    const std::vector<PatternItem> patterns = patterns_of(rule);
+    const std::vector<Match> want = reference_matches(g, patterns);
+    EXPECT_EQ(as_maps(find_rule_matches(g, patterns)), want) << rule << " on " << graph;
+    total += want.size();
 }
 
 TEST(RuleMatch, JoinAgreesWithANestedLoopOnRandomGraphs) {
@@ -238,17 +258,22 @@ TEST(RuleMatch, JoinAgreesWithANestedLoopOnRandomGraphs) {
     std::size_t total = 0;
     for (uint32_t seed = 1; seed <= 6; ++seed) {
         for (const bool sparse : {false, true}) {
-            const BeliefGraph g = random_graph(seed, sparse);
-            for (const char* rule : rules) {
-                const std::vector<PatternItem> patterns = patterns_of(rule);
-                const std::vector<Match> want = reference_matches(g, patterns);
-                EXPECT_EQ(as_maps(find_rule_matches(g, patterns)), want)
-                    << rule << " seed " << seed << (sparse ? " sparse" : "");
-                total += want.size();
-            }
+            const BeliefGraph g = random_graph(seed, 10, 70, sparse);
+            const std::string name = "seed " + std::to_string(seed) + (sparse ? " sparse" : "");
+            for (const char* rule : rules) expect_join_agrees(g, rule, name, total);
         }
     }
-    EXPECT_GT(total, 1000u);  // the graphs do produce matches
+    // Edge ids past 1024 spread the matches over several partitions.
+    const BeliefGraph large = random_graph(7, 200, 1200, false);
+    for (const char* rule : {rules[0], rules[1], rules[2], rules[3]}) {
+        expect_join_agrees(large, rule, "the large graph", total);
+    }
+    const BeliefGraph hub = hub_graph();
+    for (const char* rule : {"(a:P)-[e:T]->(b:P), (b:P)-[f:T]->(c:P)",
+                             "(a:P)-[e:T]->(b:P), (b:P)-[f:T]->(c:P), (x:P)-[g:T]->(y:P)"}) {
+        expect_join_agrees(hub, rule, "the hub", total);
+    }
+    EXPECT_GT(total, 3000u);  // the graphs do produce matches
 }
 
 TEST(RuleMatch, ManyPatternsJoinOnASmallStack) {
