@@ -172,7 +172,7 @@ namespace {
 // One pattern of the join, in plan order.
 struct JoinLevel {
     PatternSlots slots;
-    std::span<const EdgeMatchCandidate> all;  // what record positions refer to
+    std::span<const EdgeMatchCandidate> all;  // its candidates (grouped, with groups)
     std::optional<CandidateGroups> groups;    // present when an end node is bound before
     bool by_src = false;                      // groups keyed by the source (else destination)
     bool check_dst = false;                   // the destination is bound too
@@ -363,7 +363,9 @@ JoinRecords bucketed_join(const std::vector<JoinLevel>& levels, std::size_t node
     }
 
     // Each partition: a stable counting sort by the low bits of the smallest
-    // id, then the runs of one smallest id by the other ids.
+    // id, then the runs of one smallest id by the other ids. A partition with
+    // fewer records than the counting table has entries is sorted by
+    // comparison instead, so that wide id ranges cost no more than the data.
     const uint32_t low_mask = (uint32_t{1} << shift) - 1;
     std::vector<std::size_t> low(std::size_t{low_mask} + 2);
     std::vector<uint32_t> scratch, smallest;
@@ -371,6 +373,10 @@ JoinRecords bucketed_join(const std::vector<JoinLevel>& levels, std::size_t node
         const std::size_t n = start[p + 1] - start[p];
         if (n < 2) continue;
         uint32_t* part = records + start[p] * k;
+        if (n < low.size()) {
+            rec.sort(part, 0, n, 0);
+            continue;
+        }
         smallest.resize(n);
         for (std::size_t i = 0; i < n; ++i)
             smallest[i] = rec.smallest(part + i * k);
@@ -444,19 +450,19 @@ RuleMatches MatchBuilder::joined(const BeliefGraph& graph, std::span<const Patte
     for (const std::size_t i : plan.order)
         candidates.push_back(index.pattern_candidates(patterns[i]));
 
-    // Settle, level by level, which variables are bound before it.
+    // An edge variable belongs to one pattern: repeating it matches nothing.
     const std::size_t k = patterns.size();
+    if (m.vars_.edges.size() < k) return m;
+
+    // Settle, level by level, which variables are bound before it.
     std::vector<bool> node_bound(m.vars_.nodes.size(), false);
-    std::vector<bool> edge_bound(m.vars_.edges.size(), false);
     m.node_sources_.resize(m.vars_.nodes.size());
-    m.edge_sources_.resize(m.vars_.edges.size());
+    m.edge_sources_.resize(k);
     std::vector<JoinLevel> levels(k);
-    bool repeated_edge_var = false;
     for (std::size_t d = 0; d < k; ++d) {
         const PatternSlots s = slots[plan.order[d]];
         JoinLevel& level = levels[d];
         level.slots = s;
-        repeated_edge_var = repeated_edge_var || edge_bound[s.edge];
         if (node_bound[s.src]) {
             level.groups.emplace(candidates[d], CandidateGroups::Key::Src);
             level.by_src = true;
@@ -477,12 +483,9 @@ RuleMatches MatchBuilder::joined(const BeliefGraph& graph, std::span<const Patte
         const uint32_t at = static_cast<uint32_t>(d);
         if (!node_bound[s.src]) m.node_sources_[s.src] = {at, End::Src};
         if (!node_bound[s.dst] && s.dst != s.src) m.node_sources_[s.dst] = {at, End::Dst};
-        if (!edge_bound[s.edge]) m.edge_sources_[s.edge] = {at, End::Edge};
+        m.edge_sources_[s.edge] = {at, End::Edge};
         node_bound[s.src] = node_bound[s.dst] = true;
-        edge_bound[s.edge] = true;
     }
-    // An edge variable belongs to one pattern: repeating it matches nothing.
-    if (repeated_edge_var) return m;
 
     JoinRecords records = ordered_join(levels, m.vars_.nodes.size());
     m.ends_.build(candidates);
