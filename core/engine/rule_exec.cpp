@@ -11,7 +11,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <memory>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -42,14 +42,14 @@ constexpr std::string_view kFixpoint = "fixpoint";
 // first use.
 struct ExistsCandidates {
     std::span<const EdgeMatchCandidate> all;  // owned by the evaluator's index
-    std::unique_ptr<CandidateGroups> by_src, by_dst;
+    std::optional<CandidateGroups> by_src, by_dst;
 
     std::span<const EdgeMatchCandidate> with_src(NodeId node) {
-        if (!by_src) by_src = std::make_unique<CandidateGroups>(all, CandidateGroups::Key::Src);
+        if (!by_src) by_src.emplace(all, CandidateGroups::Key::Src);
         return by_src->find(node);
     }
     std::span<const EdgeMatchCandidate> with_dst(NodeId node) {
-        if (!by_dst) by_dst = std::make_unique<CandidateGroups>(all, CandidateGroups::Key::Dst);
+        if (!by_dst) by_dst.emplace(all, CandidateGroups::Key::Dst);
         return by_dst->find(node);
     }
     std::span<const EdgeMatchCandidate> with_edge(EdgeId edge) const {
@@ -79,7 +79,7 @@ private:
     ExistsCandidates& candidates(const ExprAst::Exists& ex) {
         const auto it = cache_.find(&ex);
         if (it != cache_.end()) return it->second;
-        ExistsCandidates fresh{index_.pattern_candidates(*ex.pattern), nullptr, nullptr};
+        ExistsCandidates fresh{index_.pattern_candidates(*ex.pattern), std::nullopt, std::nullopt};
         return cache_.emplace(&ex, std::move(fresh)).first->second;
     }
 
