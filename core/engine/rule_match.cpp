@@ -300,8 +300,9 @@ public:
             order_[i] = i;
         }
         const auto less = [&](std::size_t a, std::size_t b) {
-            return std::lexicographical_compare(&keys_[a * k + from], &keys_[a * k + k],
-                                                &keys_[b * k + from], &keys_[b * k + k]);
+            const uint32_t* ka = keys_.data() + a * k;
+            const uint32_t* kb = keys_.data() + b * k;
+            return std::lexicographical_compare(ka + from, ka + k, kb + from, kb + k);
         };
         if (n <= 32) {
             for (std::size_t i = 1; i < n; ++i) {
