@@ -122,19 +122,14 @@ double eval_leaf(const ExprAst& expr, const BeliefGraph& graph, const C& ctx) {
 
 }  // namespace detail
 
-// The operator walk of the evaluator: Unary and Binary nodes are combined
-// with eval_unary_op and eval_binary_op (the left operand first, both always
-// evaluated), and every other node is handed to leaf(node), which returns its
-// value. The walk runs on an explicit stack, so operator chains of any length
-// take constant machine stack. Callers that answer some leaves themselves
-// (the where-clauses of rules answer `exists`) share the walk through it.
-template <typename Leaf>
-double eval_operator_tree(const ExprAst& expr, Leaf&& leaf) {
+// The value of `expr` against `graph` in `ctx`.
+template <ExprContext C>
+double eval_expr_core(const ExprAst& expr, const BeliefGraph& graph, const C& ctx) {
     const auto is_operator = [](const ExprAst& e) {
         return std::holds_alternative<ExprAst::Unary>(e.node) ||
                std::holds_alternative<ExprAst::Binary>(e.node);
     };
-    if (!is_operator(expr)) return leaf(expr);
+    if (!is_operator(expr)) return detail::eval_leaf(expr, graph, ctx);
 
     // Post-order walk: an operator is pushed once to schedule its operands
     // (left on top, so it runs first) and once more to combine their values.
@@ -167,17 +162,10 @@ double eval_operator_tree(const ExprAst& expr, Leaf&& leaf) {
                 tasks.push_back({b->left.get(), false});
             }
         } else {
-            values.push_back(leaf(e));
+            values.push_back(detail::eval_leaf(e, graph, ctx));
         }
     }
     return values.back();
-}
-
-// The value of `expr` against `graph` in `ctx`.
-template <ExprContext C>
-double eval_expr_core(const ExprAst& expr, const BeliefGraph& graph, const C& ctx) {
-    return eval_operator_tree(
-        expr, [&](const ExprAst& leaf) { return detail::eval_leaf(leaf, graph, ctx); });
 }
 
 }  // namespace morvane::core::engine
