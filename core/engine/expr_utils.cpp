@@ -42,7 +42,7 @@ constexpr double kD2 = 3.224671290700398e-01;
 constexpr double kD3 = 2.445134137142996e+00;
 constexpr double kD4 = 3.754408661907416e+00;
 constexpr double kPLow = 0.02425;
-constexpr double kPHigh = 1.0 - kPLow;
+constexpr double kPHigh = 0.97575;
 
 // The tail formula at q = sqrt(-2 ln(tail probability)); negative.
 double tail(double q) {
