@@ -80,15 +80,17 @@ std::vector<EdgeMatchCandidate> EdgeCandidateIndex::collect(std::string_view typ
     for (std::size_t j = 0; j < pending.size(); ++j) {
         const EdgeData& e = *pending[j];
         if (e.edge_type != type) continue;
-        const bool replaced = std::any_of(pending.begin() + static_cast<std::ptrdiff_t>(j) + 1,
-                                          pending.end(),
-                                          [&e](const EdgeData* later) { return later->id == e.id; });
+        const bool replaced =
+            std::any_of(pending.begin() + static_cast<std::ptrdiff_t>(j) + 1, pending.end(),
+                        [&e](const EdgeData* later) { return later->id == e.id; });
         if (!replaced) out.push_back({e.id, e.src, e.dst});
     }
     const auto by_edge = [](const EdgeMatchCandidate& a, const EdgeMatchCandidate& b) {
         return a.edge < b.edge;
     };
-    if (!std::is_sorted(out.begin(), out.end(), by_edge)) std::sort(out.begin(), out.end(), by_edge);
+    if (!std::is_sorted(out.begin(), out.end(), by_edge)) {
+        std::sort(out.begin(), out.end(), by_edge);
+    }
     return out;
 }
 
@@ -167,12 +169,12 @@ std::span<const EdgeMatchCandidate> CandidateGroups::find(NodeId node) const {
         if (n + 1 >= offsets_.size()) return {};
         return all.subspan(offsets_[n], offsets_[n + 1] - offsets_[n]);
     }
-    const auto first = std::lower_bound(
-        grouped_.begin(), grouped_.end(), node.value,
-        [this](const EdgeMatchCandidate& c, uint32_t v) { return key_of(c) < v; });
-    const auto last = std::upper_bound(
-        first, grouped_.end(), node.value,
-        [this](uint32_t v, const EdgeMatchCandidate& c) { return v < key_of(c); });
+    const auto first =
+        std::lower_bound(grouped_.begin(), grouped_.end(), node.value,
+                         [this](const EdgeMatchCandidate& c, uint32_t v) { return key_of(c) < v; });
+    const auto last =
+        std::upper_bound(first, grouped_.end(), node.value,
+                         [this](uint32_t v, const EdgeMatchCandidate& c) { return v < key_of(c); });
     return all.subspan(static_cast<std::size_t>(first - grouped_.begin()),
                        static_cast<std::size_t>(last - first));
 }

@@ -53,9 +53,9 @@ struct ExistsCandidates {
         return by_dst->find(node);
     }
     std::span<const EdgeMatchCandidate> with_edge(EdgeId edge) const {
-        const auto it = std::lower_bound(
-            all.begin(), all.end(), edge,
-            [](const EdgeMatchCandidate& c, EdgeId e) { return c.edge < e; });
+        const auto it =
+            std::lower_bound(all.begin(), all.end(), edge,
+                             [](const EdgeMatchCandidate& c, EdgeId e) { return c.edge < e; });
         const bool found = it != all.end() && it->edge == edge;
         return {it, found ? 1u : 0u};
     }
@@ -160,7 +160,9 @@ private:
     std::unordered_map<const ExprAst::Exists*, ExistsCandidates> cache_;
 };
 
-bool holds(double where_value) { return where_value != 0.0; }
+bool holds(double where_value) {
+    return where_value != 0.0;
+}
 
 // ---- Passes --------------------------------------------------------------------------------
 
@@ -217,8 +219,8 @@ RuleOutcome run_fixpoint(const BeliefGraph& graph, const RuleDef& rule,
         if (compute_max_change(current, next.graph) < kFixpointTolerance) return next;
         current = std::move(next.graph);
     }
-    throw ExecError::execution(support::fill("Fixpoint rule '{}' did not converge after {} iterations",
-                                             rule.name, kMaxFixpointPasses));
+    throw ExecError::execution(support::fill(
+        "Fixpoint rule '{}' did not converge after {} iterations", rule.name, kMaxFixpointPasses));
 }
 
 }  // namespace
@@ -229,8 +231,8 @@ RuleOutcome run_rule_with_globals_audit(const BeliefGraph& graph, const RuleDef&
                                         const RuleGlobals& globals) {
     if (!rule.mode || *rule.mode == kForEach) return run_pass(graph, rule, globals, kForEach);
     if (*rule.mode == kFixpoint) return run_fixpoint(graph, rule, globals);
-    throw ExecError::validation(support::fill(
-        "unknown rule mode: '{}' (expected 'for_each' or 'fixpoint')", *rule.mode));
+    throw ExecError::validation(
+        support::fill("unknown rule mode: '{}' (expected 'for_each' or 'fixpoint')", *rule.mode));
 }
 
 RuleOutcome run_rule_for_each_with_globals_audit(const BeliefGraph& graph, const RuleDef& rule,

@@ -34,9 +34,9 @@ namespace morvane::core::engine {
 // What one application of a rule did.
 struct RuleExecutionAudit {
     std::string rule;
-    std::string mode;                // "for_each" or "fixpoint": the mode run
-    uint64_t matches = 0;            // kept matches of the pass that gave the result
-    uint64_t actions_executed = 0;   // matches times actions, saturating
+    std::string mode;               // "for_each" or "fixpoint": the mode run
+    uint64_t matches = 0;           // kept matches of the pass that gave the result
+    uint64_t actions_executed = 0;  // matches times actions, saturating
 };
 
 struct RuleOutcome {

@@ -110,8 +110,12 @@ const ExprAst* first_named(Args args, std::string_view name) {
     return nullptr;
 }
 
-const ExprAst::Var* as_var(const ExprAst& e) { return std::get_if<ExprAst::Var>(&e.node); }
-const ExprAst::Field* as_field(const ExprAst& e) { return std::get_if<ExprAst::Field>(&e.node); }
+const ExprAst::Var* as_var(const ExprAst& e) {
+    return std::get_if<ExprAst::Var>(&e.node);
+}
+const ExprAst::Field* as_field(const ExprAst& e) {
+    return std::get_if<ExprAst::Field>(&e.node);
+}
 
 // An attribute of a matched node: the operand A.x.
 struct NodeAttr {
@@ -208,11 +212,15 @@ double eval_prob_comparison(const Call& c, std::string_view fn, const ExprAst::B
     return greater ? phi : 1.0 - phi;
 }
 
-bool is_correlation(double rho) { return std::isfinite(rho) && rho >= -1.0 && rho <= 1.0; }
+bool is_correlation(double rho) {
+    return std::isfinite(rho) && rho >= -1.0 && rho <= 1.0;
+}
 
 double prob(const Call& c) {
     refuse_leading_named(c);
-    if (c.positional.size() != 1) throw ExecError::internal("prob() expects one positional argument");
+    if (c.positional.size() != 1) {
+        throw ExecError::internal("prob() expects one positional argument");
+    }
     const ExprAst& arg = *c.positional[0];
     if (const ExprAst::Var* var = as_var(arg)) {
         return c.graph.prob_mean(c.ctx.resolve_edge_var(var->name));
@@ -268,8 +276,8 @@ double prob_correlated(const Call& c) {
         const auto* named = std::get_if<CallArg::Named>(&arg.node);
         if (!named) continue;
         if (named->name != "rho") {
-            throw ExecError::validation(fill(
-                "prob_correlated(): unknown named argument '{}'; expected rho", named->name));
+            throw ExecError::validation(
+                fill("prob_correlated(): unknown named argument '{}'; expected rho", named->name));
         }
         rho = c.eval(named->value);
     }
@@ -304,9 +312,9 @@ double quantile(const Call& c) {
     }
     const double p = probability_literal(*c.positional[1], "quantile(): p must be numeric",
                                          "quantile(): p must be in (0,1)");
-    const NodeAttr a = node_attr(c, *c.positional[0],
-                                 "quantile(): first argument must be a field expression",
-                                 "quantile(): first argument must be NodeVar.attr");
+    const NodeAttr a =
+        node_attr(c, *c.positional[0], "quantile(): first argument must be a field expression",
+                  "quantile(): first argument must be NodeVar.attr");
     const double mean = c.graph.expectation(a.node, a.attr);
     const double sd = c.graph.stddev(a.node, a.attr);
     return mean + inv_norm_cdf(p) * sd;

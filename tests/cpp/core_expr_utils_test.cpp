@@ -40,11 +40,12 @@ TEST(NormalDistribution, InverseByAcklam) {
         {0.975, 1.9599639861201181},
         {0.3, -0.5244005132792954},
         {0.9, 1.281551564140161},
-        {0.01, -2.326347874388028},   // lower tail
+        {0.01, -2.326347874388028},      // lower tail
         {0.02425, -1.9729610490852043},  // the break point belongs to the centre
-        {0.99, 2.326347874388028},    // upper tail
+        {0.99, 2.326347874388028},       // upper tail
     };
-    for (const auto& c : cases) EXPECT_NEAR(inv_norm_cdf(c.p), c.z, 1e-12) << c.p;
+    for (const auto& c : cases)
+        EXPECT_NEAR(inv_norm_cdf(c.p), c.z, 1e-12) << c.p;
     EXPECT_EQ(inv_norm_cdf(0.5), 0.0);
     EXPECT_EQ(inv_norm_cdf(0.0), -kInf);
     EXPECT_EQ(inv_norm_cdf(-0.5), -kInf);

@@ -21,7 +21,9 @@ BeliefGraph materialised(const BeliefGraph& g) {
     return copy;
 }
 
-NodeData node(uint32_t id, AttrMap attrs) { return NodeData{SharedText("N"), std::move(attrs), NodeId{id}}; }
+NodeData node(uint32_t id, AttrMap attrs) {
+    return NodeData{SharedText("N"), std::move(attrs), NodeId{id}};
+}
 
 TEST(GraphChange, ComparesSharedAttributesAndEdgeProbabilitiesPositionByPosition) {
     BeliefGraph a, b;
@@ -48,8 +50,10 @@ TEST(GraphChange, ComparesSharedAttributesAndEdgeProbabilitiesPositionByPosition
 
 TEST(GraphChange, PendingChangesCountAsMaterialisationAppliesThem) {
     BeliefGraph base;
-    for (uint32_t i = 0; i < 4; ++i) base.insert_node(node(i, AttrMap{{"x", {double(i), 1}}}));
-    for (uint32_t i = 0; i < 3; ++i) base.add_edge(NodeId{i}, NodeId{i + 1}, "T", 1, 1);
+    for (uint32_t i = 0; i < 4; ++i)
+        base.insert_node(node(i, AttrMap{{"x", {double(i), 1}}}));
+    for (uint32_t i = 0; i < 3; ++i)
+        base.add_edge(NodeId{i}, NodeId{i + 1}, "T", 1, 1);
     base.ensure_owned();
 
     std::vector<BeliefGraph> graphs;

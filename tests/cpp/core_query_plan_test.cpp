@@ -10,14 +10,17 @@ namespace {
 using frontend::ast::PatternItem;
 
 PatternItem pattern(std::string src_label, std::string type, std::string dst_label) {
-    return PatternItem{{"a", std::move(src_label)}, {"e", std::move(type)}, {"b", std::move(dst_label)}};
+    return PatternItem{
+        {"a", std::move(src_label)}, {"e", std::move(type)}, {"b", std::move(dst_label)}};
 }
 
 TEST(QueryPlan, OrdersPatternsByEstimatedMatchesThenPosition) {
     // Three P nodes and one Q node; four T edges and one U edge in the base.
     BeliefGraph g;
-    for (const char* label : {"P", "P", "P", "Q"}) g.add_node(label, {});
-    for (int i = 0; i < 4; ++i) g.add_edge(NodeId{0}, NodeId{1}, "T", 1, 1);
+    for (const char* label : {"P", "P", "P", "Q"})
+        g.add_node(label, {});
+    for (int i = 0; i < 4; ++i)
+        g.add_edge(NodeId{0}, NodeId{1}, "T", 1, 1);
     g.add_edge(NodeId{0}, NodeId{3}, "U", 1, 1);
     g.ensure_owned();
     g.add_edge(NodeId{0}, NodeId{1}, "V", 1, 1);  // pending: not counted

@@ -24,13 +24,17 @@ RuleDef rule_of(const std::string& body) {
 // by KNOWS edges (ids 0, 1, ...).
 BeliefGraph chain(std::size_t n, double score = 0.0) {
     BeliefGraph g;
-    for (std::size_t i = 0; i < n; ++i) g.add_node("Person", AttrMap{{"score", {score, 1}}});
-    for (uint32_t i = 0; i + 1 < n; ++i) g.add_edge(NodeId{i}, NodeId{i + 1}, "KNOWS", 1, 1);
+    for (std::size_t i = 0; i < n; ++i)
+        g.add_node("Person", AttrMap{{"score", {score, 1}}});
+    for (uint32_t i = 0; i + 1 < n; ++i)
+        g.add_edge(NodeId{i}, NodeId{i + 1}, "KNOWS", 1, 1);
     g.ensure_owned();
     return g;
 }
 
-double score(const BeliefGraph& g, uint32_t node) { return g.expectation(NodeId{node}, "score"); }
+double score(const BeliefGraph& g, uint32_t node) {
+    return g.expectation(NodeId{node}, "score");
+}
 
 ExecError error_of(const BeliefGraph& g, const RuleDef& rule, const RuleGlobals& globals = {}) {
     try {
@@ -50,9 +54,9 @@ TEST(RuleExec, ModesAndRefusals) {
 
     RuleDef bad_mode = rule_of("for (p: Person) => { } mode: ForEach");
     bad_mode.patterns.clear();  // the mode is checked first
-    EXPECT_EQ(error_of(g, bad_mode),
-              ExecError::validation(
-                  "unknown rule mode: 'ForEach' (expected 'for_each' or 'fixpoint')"));
+    EXPECT_EQ(
+        error_of(g, bad_mode),
+        ExecError::validation("unknown rule mode: 'ForEach' (expected 'for_each' or 'fixpoint')"));
     for (const char* mode : {"for_each", "fixpoint"}) {
         RuleDef empty = rule_of(std::string("for (p: Person) => { } mode: ") + mode);
         empty.patterns.clear();
@@ -74,10 +78,11 @@ TEST(RuleExec, WhereClausesReadThePassStartActionsSeeEarlierChanges) {
     EXPECT_EQ(score(gated.graph, 1), 1.0);
     EXPECT_EQ(score(gated.graph, 2), 0.0);
 
-    const RuleOutcome chained = run_rule_with_globals_audit(
-        start, rule_of("(a:Person)-[k:KNOWS]->(b:Person) => "
-                       "{ non_bayesian_nudge b.score to E[a.score] + 1 }"),
-        {});
+    const RuleOutcome chained =
+        run_rule_with_globals_audit(start,
+                                    rule_of("(a:Person)-[k:KNOWS]->(b:Person) => "
+                                            "{ non_bayesian_nudge b.score to E[a.score] + 1 }"),
+                                    {});
     EXPECT_EQ(score(chained.graph, 1), 2.0);
     EXPECT_EQ(score(chained.graph, 2), 3.0);  // read node 1 as changed by the first match
     EXPECT_EQ(score(start, 2), 0.0);
@@ -143,7 +148,8 @@ TEST(RuleExec, ActionErrors) {
         {"zz.score ~= 1 / 0", ExecError::internal("unknown node var 'zz'")},
         {"delete zz", ExecError::internal("unknown edge var 'zz'")},
         {"suppress zz", ExecError::internal("unknown edge var 'zz'")},
-        {"suppress k weight = 0", ExecError::validation("suppress weight must be finite and > 0, got 0")},
+        {"suppress k weight = 0",
+         ExecError::validation("suppress weight must be finite and > 0, got 0")},
         {"let x = exists (a:Person)-[k:KNOWS]->(b:Person)",
          ExecError::internal("Exists subqueries must be handled by RuleExprContext")},
         {"let x = 1; b.nope ~= x", ExecError::internal("missing attr 'nope'")},
@@ -257,15 +263,17 @@ TEST(RuleExec, FixpointRunsUntilNothingChangesWhateverIsPending) {
     // loop still sees them and goes on.
     for (const std::size_t people : {1u, 32u, 33u, 40u}) {
         const BeliefGraph g = chain(people);
-        const RuleOutcome fix =
-            run_rule_with_globals_audit(g, rule_of(std::string(kRaiseToThree) + " mode: fixpoint"), {});
+        const RuleOutcome fix = run_rule_with_globals_audit(
+            g, rule_of(std::string(kRaiseToThree) + " mode: fixpoint"), {});
         EXPECT_EQ(fix.audit.mode, "fixpoint");
         EXPECT_EQ(fix.audit.matches, 0u);  // the audit of the last pass, which found nothing
-        for (uint32_t i = 0; i < people; ++i) EXPECT_EQ(score(fix.graph, i), 3.0) << people;
+        for (uint32_t i = 0; i < people; ++i)
+            EXPECT_EQ(score(fix.graph, i), 3.0) << people;
 
         const RuleOutcome once = run_rule_with_globals_audit(g, rule_of(kRaiseToThree), {});
         EXPECT_EQ(once.audit.matches, people);
-        for (uint32_t i = 0; i < people; ++i) EXPECT_EQ(score(once.graph, i), 1.0) << people;
+        for (uint32_t i = 0; i < people; ++i)
+            EXPECT_EQ(score(once.graph, i), 1.0) << people;
         EXPECT_EQ(score(g, 0), 0.0);
     }
 }
@@ -274,13 +282,14 @@ TEST(RuleExec, FixpointEndsOrGivesUp) {
     const BeliefGraph g = chain(2, 2.0);
     // Actions that change nothing: one pass, whose audit is the result's.
     const RuleOutcome still = run_rule_with_globals_audit(
-        g, rule_of("for (p: Person) => { non_bayesian_nudge p.score to E[p.score] } mode: fixpoint"),
+        g,
+        rule_of("for (p: Person) => { non_bayesian_nudge p.score to E[p.score] } mode: fixpoint"),
         {});
     EXPECT_EQ(still.audit.matches, 2u);
     EXPECT_EQ(still.audit.actions_executed, 2u);
 
-    RuleDef grow =
-        rule_of("for (p: Person) => { non_bayesian_nudge p.score to E[p.score] + 1 } mode: fixpoint");
+    RuleDef grow = rule_of(
+        "for (p: Person) => { non_bayesian_nudge p.score to E[p.score] + 1 } mode: fixpoint");
     grow.name = "Grow";
     EXPECT_EQ(error_of(g, grow),
               ExecError::execution("Fixpoint rule 'Grow' did not converge after 1000 iterations"));
@@ -293,8 +302,10 @@ TEST(RuleExec, DeepestNestingRunsOnASmallStack) {
     g.add_node("P", AttrMap{{"s", {0, 1}}});
     g.add_edge(NodeId{0}, NodeId{0}, "T", 1, 1);
     std::string exists, degrees;
-    for (int i = 0; i < 1198; ++i) exists += "exists (a:P)-[e:T]->(b:P) where ";
-    for (int i = 0; i < 1089; ++i) degrees += "degree(a, min_prob = ";
+    for (int i = 0; i < 1198; ++i)
+        exists += "exists (a:P)-[e:T]->(b:P) where ";
+    for (int i = 0; i < 1089; ++i)
+        degrees += "degree(a, min_prob = ";
     const RuleDef deep_exists =
         rule_of("(a:P)-[e:T]->(b:P) where " + exists + "true => { non_bayesian_nudge a.s to 5 }");
     const RuleDef deep_args = rule_of("(a:P)-[e:T]->(b:P) where " + degrees + "0" +

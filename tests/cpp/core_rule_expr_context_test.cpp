@@ -31,8 +31,9 @@ BeliefGraph fixture() {
     g.add_edge(NodeId{0}, NodeId{1}, "T", 19, 1);
     g.add_edge(NodeId{0}, NodeId{2}, "T", 9499, 501);
     g.competing_groups_mut().insert_or_assign(
-        CompetingGroupId{0}, CompetingEdgeGroup(CompetingGroupId{0}, NodeId{0}, "R",
-                                                {NodeId{2}, NodeId{3}}, DirichletPosterior({3, 1})));
+        CompetingGroupId{0},
+        CompetingEdgeGroup(CompetingGroupId{0}, NodeId{0}, "R", {NodeId{2}, NodeId{3}},
+                           DirichletPosterior({3, 1})));
     for (uint32_t k = 0; k < 2; ++k) {
         g.insert_edge(EdgeData{EdgePosterior{EdgePosterior::Competing{CompetingGroupId{0}, k}},
                                SharedText("R"), EdgeId{2 + k}, NodeId{0}, NodeId{2 + k}});
@@ -99,7 +100,7 @@ TEST_F(RuleContextTest, FunctionValues) {
         {"prob(a.x <= b.x)", 1.0 - phi},
         {"prob(a.x > a.y)", 0.010460640703829127},  // same node: rho 0.5, D = 0.75
         {"prob_correlated(a.x > a.y, rho = 0)", 0.03681908352601315},  // D = 1.25
-        {"prob(a.z > 3)", 0.5000000005248086},  // D = 1e-9: z = 0
+        {"prob(a.z > 3)", 0.5000000005248086},                         // D = 1e-9: z = 0
         {"prob(2 > 1)", 1.0},
         {"prob(1 > 1)", 0.0},
         {"prob(1 <= 1)", 0.0},
@@ -191,7 +192,8 @@ TEST_F(RuleContextTest, MessagesAndCategories) {
          "prob_correlated(): unknown named argument 'r'; expected rho"},
         {"prob_correlated(a.x > b.x, rho = 2)", V,
          "prob_correlated(): rho must be finite and in [-1, 1]"},
-        {"prob_correlated(e)", V, "prob_correlated(): argument must be a comparison like A.x > B.x"},
+        {"prob_correlated(e)", V,
+         "prob_correlated(): argument must be a comparison like A.x > B.x"},
         {"prob_correlated(a.x * b.x)", V,
          "prob_correlated(): only supports comparisons like prob_correlated(A > B)"},
         {"quantile(k = 1, a.x, 0.5)", I, "quantile(): named args not supported"},

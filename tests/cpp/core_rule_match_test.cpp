@@ -22,7 +22,9 @@ using frontend::ast::PatternItem;
 
 // The patterns of `rule R on M { pattern <text> }`.
 std::vector<PatternItem> patterns_of(const std::string& text) {
-    return frontend::parser::parse_program("rule R on M { pattern " + text + " }").rules.at(0).patterns;
+    return frontend::parser::parse_program("rule R on M { pattern " + text + " }")
+        .rules.at(0)
+        .patterns;
 }
 
 // Every match as "a=0 b=1 e=2", node variables first, each in slot order.
@@ -38,8 +40,10 @@ std::vector<std::string> describe(const RuleMatches& m) {
             if (!s.empty()) s += ' ';
             s.append(name).append("=").append(std::to_string(id));
         };
-        for (std::size_t k = 0; k < nodes.size(); ++k) add(vars.nodes[k], nodes[k].value);
-        for (std::size_t k = 0; k < edges.size(); ++k) add(vars.edges[k], edges[k].value);
+        for (std::size_t k = 0; k < nodes.size(); ++k)
+            add(vars.nodes[k], nodes[k].value);
+        for (std::size_t k = 0; k < edges.size(); ++k)
+            add(vars.edges[k], edges[k].value);
         out.push_back(s);
     }
     return out;
@@ -63,7 +67,8 @@ TEST(RuleMatch, SinglePatternMatchesCandidatesInEdgeOrder) {
     g.insert_edge(EdgeData{{EdgePosterior::Independent{1, 1}}, SharedText("T"), EdgeId{6}, p0, p0});
     g.insert_edge(EdgeData{{EdgePosterior::Independent{1, 1}}, SharedText("U"), EdgeId{2}, p0, p1});
     const NodeId pending = g.add_node("P", {});  // exists only as a pending insertion
-    g.insert_edge(EdgeData{{EdgePosterior::Independent{1, 1}}, SharedText("T"), EdgeId{7}, pending, p0});
+    g.insert_edge(
+        EdgeData{{EdgePosterior::Independent{1, 1}}, SharedText("T"), EdgeId{7}, pending, p0});
 
     EXPECT_EQ(matches(g, "(a:P)-[e:T]->(b:P)"),
               (Strings{"a=1 b=1 e=4", "a=1 b=0 e=5", "a=0 b=0 e=6", "a=3 b=0 e=7"}));
@@ -141,7 +146,8 @@ using Match = std::pair<std::map<std::string, uint32_t>, std::map<std::string, u
 // Depth-first over every candidate of every pattern in plan order, skipping
 // candidates that disagree with the bindings so far; then a stable sort by the
 // sorted edge ids.
-std::vector<Match> reference_matches(const BeliefGraph& g, const std::vector<PatternItem>& patterns) {
+std::vector<Match> reference_matches(const BeliefGraph& g,
+                                     const std::vector<PatternItem>& patterns) {
     const QueryPlan plan = plan_query(patterns, g);
     EdgeCandidateIndex index(g);
     std::vector<std::vector<EdgeMatchCandidate>> cands;
@@ -168,9 +174,12 @@ std::vector<Match> reference_matches(const BeliefGraph& g, const std::vector<Pat
         const EdgeMatchCandidate c = cands[d][next[d]++];
         const PatternItem& p = patterns[plan.order[d]];
         Match b = stack.back();
-        const auto bound = [](const auto& map, const std::string& k) { return map.find(k); };
-        if (auto it = bound(b.first, p.src.var); it != b.first.end() && it->second != c.src.value) continue;
-        if (auto it = bound(b.first, p.dst.var); it != b.first.end() && it->second != c.dst.value) continue;
+        // A bound variable must keep its value; an edge variable binds once.
+        const auto differs = [&b](const std::string& var, uint32_t id) {
+            const auto it = b.first.find(var);
+            return it != b.first.end() && it->second != id;
+        };
+        if (differs(p.src.var, c.src.value) || differs(p.dst.var, c.dst.value)) continue;
         if (b.second.count(p.edge.var)) continue;
         b.first[p.src.var] = c.src.value;
         b.first[p.dst.var] = c.dst.value;
@@ -180,7 +189,8 @@ std::vector<Match> reference_matches(const BeliefGraph& g, const std::vector<Pat
     }
     const auto key = [](const Match& m) {
         std::vector<uint32_t> ids;
-        for (const auto& [name, id] : m.second) ids.push_back(id);
+        for (const auto& [name, id] : m.second)
+            ids.push_back(id);
         std::sort(ids.begin(), ids.end());
         return ids;
     };
@@ -197,8 +207,10 @@ std::vector<Match> as_maps(const RuleMatches& m) {
     for (std::size_t i = 0; i < m.size(); ++i) {
         m.read(i, nodes, edges);
         Match x;
-        for (std::size_t k = 0; k < nodes.size(); ++k) x.first[std::string(vars.nodes[k])] = nodes[k].value;
-        for (std::size_t k = 0; k < edges.size(); ++k) x.second[std::string(vars.edges[k])] = edges[k].value;
+        for (std::size_t k = 0; k < nodes.size(); ++k)
+            x.first[std::string(vars.nodes[k])] = nodes[k].value;
+        for (std::size_t k = 0; k < edges.size(); ++k)
+            x.second[std::string(vars.edges[k])] = edges[k].value;
         out.push_back(std::move(x));
     }
     return out;
@@ -222,8 +234,11 @@ BeliefGraph random_graph(uint32_t seed, uint32_t nodes, uint32_t edges, bool spa
         const NodeId src{next(nodes) * node_step}, dst{next(nodes) * node_step};
         // Ids in shuffled order, so that the base is not sorted by id.
         const uint32_t id = ((i * 37u) % edges) * edge_step;
-        g.insert_edge(EdgeData{{EdgePosterior::Independent{1, 1}}, SharedText(next(2) ? "T" : "U"),
-                               EdgeId{id}, src, dst});
+        g.insert_edge(EdgeData{{EdgePosterior::Independent{1, 1}},
+                               SharedText(next(2) ? "T" : "U"),
+                               EdgeId{id},
+                               src,
+                               dst});
     }
     return g;
 }
@@ -232,9 +247,11 @@ BeliefGraph random_graph(uint32_t seed, uint32_t nodes, uint32_t edges, bool spa
 // so that many matches share their smallest edge id.
 BeliefGraph hub_graph() {
     BeliefGraph g;
-    for (int i = 0; i < 42; ++i) g.add_node("P", {});
+    for (int i = 0; i < 42; ++i)
+        g.add_node("P", {});
     g.add_edge(NodeId{1}, NodeId{0}, "T", 1, 1);
-    for (uint32_t i = 2; i < 42; ++i) g.add_edge(NodeId{0}, NodeId{i}, "T", 1, 1);
+    for (uint32_t i = 2; i < 42; ++i)
+        g.add_edge(NodeId{0}, NodeId{i}, "T", 1, 1);
     return g;
 }
 
@@ -260,7 +277,8 @@ TEST(RuleMatch, JoinAgreesWithANestedLoopOnRandomGraphs) {
         for (const bool sparse : {false, true}) {
             const BeliefGraph g = random_graph(seed, 10, 70, sparse);
             const std::string name = "seed " + std::to_string(seed) + (sparse ? " sparse" : "");
-            for (const char* rule : rules) expect_join_agrees(g, rule, name, total);
+            for (const char* rule : rules)
+                expect_join_agrees(g, rule, name, total);
         }
     }
     // Edge ids past 1024 spread the matches over several partitions.
@@ -286,11 +304,13 @@ TEST(RuleMatch, ManyPatternsJoinOnASmallStack) {
     for (int i = 0; i < 3000; ++i) {
         const std::string n = std::to_string(i), m = std::to_string(i + 1);
         if (i > 0) text += ", ";
-        text.append("(v").append(n).append(":P)-[e").append(n).append(":T]->(v").append(m).append(":P)");
+        text.append("(v").append(n).append(":P)-[e").append(n).append(":T]->(v").append(m).append(
+            ":P)");
     }
     const std::vector<PatternItem> patterns = patterns_of(text);
     std::size_t count = 0;
-    morvane::testing::run_on_stack_of(256 << 10, [&] { count = find_rule_matches(g, patterns).size(); });
+    morvane::testing::run_on_stack_of(256 << 10,
+                                      [&] { count = find_rule_matches(g, patterns).size(); });
     EXPECT_EQ(count, 1u);
 }
 
