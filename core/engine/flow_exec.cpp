@@ -90,7 +90,7 @@ BeliefGraph select_model_graph(const GraphExprIR::SelectModel& select,
             throw ExecError::internal(
                 fill("select_model candidate graph '{}' is not available", name));
         }
-        candidates.push_back({name, &it->second});
+        candidates.push_back({name, it->second});
     }
     const std::string winner = select_flow_model(candidates, select.criterion);
     const auto it = graphs.find(winner);

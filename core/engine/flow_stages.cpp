@@ -1,35 +1,44 @@
-// The flow's view of the stages it calls (see flow_stages.hpp).
-//
-// Evidence graph construction, model selection, rule execution and belief
-// propagation are not part of the engine yet; until they are, each call
-// fails with an Internal error naming the missing stage.
+// The flow's view of the stages it calls (see flow_stages.hpp): each call
+// passes the flow's arguments on and reshapes the stage's result.
 #include "core/engine/flow_stages.hpp"
+
+#include "core/engine/belief_propagation.hpp"
+#include "core/engine/evidence.hpp"
+#include "core/engine/rule_exec.hpp"
 
 namespace morvane::core::engine {
 namespace {
 
-[[noreturn]] void not_available(std::string_view stage) {
-    throw ExecError::internal(std::string(stage) + " is not available yet");
-}
+// Every infer_beliefs transform of a flow runs with this configuration; the
+// language has no way to change it.
+constexpr BeliefPropagationConfig kFlowPropagation{32, 0.35, 1e-5, 0.6};
 
 }  // namespace
 
-BeliefGraph build_flow_evidence_graph(const ir::EvidenceIR&, const ir::ProgramIR&) {
-    not_available("evidence graph construction");
+BeliefGraph build_flow_evidence_graph(const ir::EvidenceIR& evidence,
+                                      const ir::ProgramIR& program) {
+    return build_graph_from_evidence_ir(evidence, program);
 }
 
-std::string select_flow_model(std::span<const ModelCandidate>,
-                              frontend::ast::ModelSelectionCriterion) {
-    not_available("model selection");
+std::string select_flow_model(std::span<const ModelCandidate> candidates,
+                              frontend::ast::ModelSelectionCriterion criterion) {
+    return select_best_graph(candidates, criterion).name;
 }
 
-RuleApplication apply_flow_rule(const BeliefGraph&, const frontend::ast::RuleDef&,
-                                const metrics::MetricBindings&) {
-    not_available("rule execution");
+RuleApplication apply_flow_rule(const BeliefGraph& graph, const frontend::ast::RuleDef& rule,
+                                const metrics::MetricBindings& globals) {
+    const RuleGlobals rule_globals(globals.begin(), globals.end());
+    RuleOutcome outcome = run_rule_with_globals_audit(graph, rule, rule_globals);
+    return {std::move(outcome.graph), std::move(outcome.audit.rule),
+            std::move(outcome.audit.mode), outcome.audit.matches,
+            outcome.audit.actions_executed};
 }
 
-BeliefInference infer_flow_beliefs(const BeliefGraph&) {
-    not_available("belief propagation");
+BeliefInference infer_flow_beliefs(const BeliefGraph& graph) {
+    auto [inferred, d] = run_loopy_belief_propagation_with_config_diagnostics(graph,
+                                                                               kFlowPropagation);
+    return {std::move(inferred),        d.iterations_run, d.max_iterations, d.converged,
+            d.final_max_message_delta, d.variable_count, d.connected_variable_count};
 }
 
 }  // namespace morvane::core::engine

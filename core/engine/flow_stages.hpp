@@ -5,7 +5,7 @@
 // Each stage is seen here through the one call the flow executor makes of
 // it, with a result shaped for the flow: the new graph, and the fields the
 // flow copies into its events. The executor depends on these four calls
-// only, never on the stages' own types.
+// (and the candidate type of model selection) only.
 //
 // All four throw ExecError; the input graphs are never changed.
 #pragma once
@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "core/engine/graph.hpp"
+#include "core/engine/model_selection.hpp"
 #include "core/metrics.hpp"
 #include "frontend/ast.hpp"
 #include "ir/evidence.hpp"
@@ -26,11 +27,6 @@ namespace morvane::core::engine {
 // A new graph from one evidence block of the optimized program, on the
 // block's belief model.
 BeliefGraph build_flow_evidence_graph(const ir::EvidenceIR& evidence, const ir::ProgramIR& program);
-
-struct ModelCandidate {
-    std::string_view name;
-    const BeliefGraph* graph;
-};
 
 // The name of the candidate with the best (lowest) score; candidates in the
 // order the select_model expression names them.
