@@ -31,6 +31,7 @@ Grammar::Grammar(std::vector<RuleInfo> rules, std::string_view notation, uint32_
     for (const RuleInfo& info : rules) {
         table.names.push_back(info.name);
         table.kinds.push_back(info.kind);
+        table.memoised.push_back(info.memoised);
     }
     names_ = table.names;
     auto lookup = [&](std::string_view name) -> std::optional<uint8_t> {
@@ -97,8 +98,6 @@ ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
     }
     std::vector<Rule> expected;
     for (uint8_t rule : tracker.expected()) expected.push_back(static_cast<Rule>(rule));
-    std::sort(expected.begin(), expected.end());
-    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
     // Only a start rule with nothing tracked below it (a silent rule over
     // literals) can fail without an entry; it then stands for itself.
     if (expected.empty()) expected.push_back(static_cast<Rule>(start));
