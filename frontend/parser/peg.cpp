@@ -50,8 +50,8 @@ Grammar& Grammar::operator=(Grammar&&) noexcept = default;
 ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
     if (start >= names_.size()) support::panic("parse: unknown start rule");
     if (text.size() > kMaxTextBytes) {
-        return Error(Error::Kind::TextTooLarge, text, 0, {},
-                     support::cat("source text too large (more than ", kMaxTextBytes, " bytes)"));
+        return Error::too_large(
+            text, 0, support::cat("source text too large (more than ", kMaxTextBytes, " bytes)"));
     }
     const uint32_t entry = program_->start_entry[start];
 
@@ -76,9 +76,9 @@ ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
         case Machine::Outcome::TooDeep:
             return nesting_error(text, builder.stopped_at(), max_depth_);
         case Machine::Outcome::TooLarge:
-            return Error(Error::Kind::TextTooLarge, text, builder.stopped_at(), {},
-                         support::cat("source text too large (more than ", Machine::kMaxPairs,
-                                      " pairs)"));
+            return Error::too_large(text, builder.stopped_at(),
+                                    support::cat("source text too large (more than ",
+                                                 Machine::kMaxPairs, " pairs)"));
         case Machine::Outcome::Failed:
             break;
     }

@@ -2,10 +2,12 @@
 // which category, and that a program that passes is the tree the builders
 // made.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "core/engine/errors.hpp"
 #include "core/parse_and_validate.hpp"
@@ -68,6 +70,25 @@ TEST(ParseAndValidate, SyntaxErrorKeepsTheParseErrorText) {
         EXPECT_EQ(error.kind, ExecErrorKind::Parse);
         EXPECT_EQ(error.message, expected);
     }
+}
+
+// A text over 4 GiB is refused by its length alone. The text here is
+// address space that any read would fault on, so the refusal provably
+// neither reads nor copies it.
+TEST(ParseAndValidate, TextOverFourGibibytesIsRefusedWithoutReadingIt) {
+    const size_t size = (size_t{1} << 32) + 1;
+    void* const block =
+        mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (block == MAP_FAILED) GTEST_SKIP() << "no room for 4 GiB of address space";
+    const std::string_view source(static_cast<const char*>(block), size);
+    try {
+        parse_and_validate(source);
+        ADD_FAILURE() << "compiled";
+    } catch (const ExecError& error) {
+        EXPECT_EQ(error.kind, ExecErrorKind::Parse);
+        EXPECT_EQ(error.message, "source text too large (more than 4294967295 bytes)");
+    }
+    munmap(block, size);
 }
 
 TEST(ParseAndValidate, ValidProgramIsTheBuiltTree) {
