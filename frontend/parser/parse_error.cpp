@@ -72,6 +72,16 @@ Error::Error(Kind kind, std::string_view source, size_t position, std::vector<Ru
     text_ += gutter + " = " + message_;
 }
 
+Error Error::too_large(std::string_view source, size_t position, std::string message) {
+    return Error(Kind::TextTooLarge, position, parser::line_col(source, position),
+                 std::move(message));
+}
+
+Error::Error(Kind kind, size_t position, LineCol line_col, std::string message)
+    : kind_(kind), position_(position), line_col_(line_col), message_(std::move(message)) {
+    text_ = message_;
+}
+
 std::string expected_message(const std::vector<Rule>& expected,
                              const std::vector<std::string_view>& names) {
     std::string out = "expected ";

@@ -10,7 +10,8 @@
 //     = expected a, b, or c
 //
 // The gutter is as wide as the line number. Lines and columns are 1-based;
-// columns count characters, not bytes.
+// columns count characters, not bytes. An error about a text too large to
+// parse quotes nothing: its text is the message alone.
 #pragma once
 
 #include <cstddef>
@@ -44,13 +45,19 @@ public:
         // Rules nested deeper than the parser's limit; expected() is empty.
         NestingTooDeep,
         // A text, or its tree, larger than 32-bit offsets and indexes can
-        // address; expected() is empty.
+        // address; expected() is empty, line() is empty and text() is the
+        // message alone.
         TextTooLarge,
     };
 
     // `message` is the text of the last line after "= ".
     Error(Kind kind, std::string_view source, size_t position, std::vector<Rule> expected,
           std::string message);
+
+    // A TextTooLarge error at `position`. Neither it nor its text reads the
+    // source beyond that position or copies any of it: refusing a text of
+    // gigabytes costs nothing.
+    static Error too_large(std::string_view source, size_t position, std::string message);
 
     Kind kind() const { return kind_; }
     // Byte offset of the error in the source.
@@ -66,6 +73,8 @@ public:
     const std::string& text() const { return text_; }
 
 private:
+    Error(Kind kind, size_t position, LineCol line_col, std::string message);
+
     Kind kind_;
     size_t position_;
     LineCol line_col_;

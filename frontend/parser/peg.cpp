@@ -31,6 +31,7 @@ Grammar::Grammar(std::vector<RuleInfo> rules, std::string_view notation, uint32_
     for (const RuleInfo& info : rules) {
         table.names.push_back(info.name);
         table.kinds.push_back(info.kind);
+        table.memoised.push_back(info.memoised);
     }
     names_ = table.names;
     auto lookup = [&](std::string_view name) -> std::optional<uint8_t> {
@@ -49,8 +50,8 @@ Grammar& Grammar::operator=(Grammar&&) noexcept = default;
 ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
     if (start >= names_.size()) support::panic("parse: unknown start rule");
     if (text.size() > kMaxTextBytes) {
-        return Error(Error::Kind::TextTooLarge, text, 0, {},
-                     support::cat("source text too large (more than ", kMaxTextBytes, " bytes)"));
+        return Error::too_large(
+            text, 0, support::cat("source text too large (more than ", kMaxTextBytes, " bytes)"));
     }
     const uint32_t entry = program_->start_entry[start];
 
@@ -75,9 +76,9 @@ ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
         case Machine::Outcome::TooDeep:
             return nesting_error(text, builder.stopped_at(), max_depth_);
         case Machine::Outcome::TooLarge:
-            return Error(Error::Kind::TextTooLarge, text, builder.stopped_at(), {},
-                         support::cat("source text too large (more than ", Machine::kMaxPairs,
-                                      " pairs)"));
+            return Error::too_large(text, builder.stopped_at(),
+                                    support::cat("source text too large (more than ",
+                                                 Machine::kMaxPairs, " pairs)"));
         case Machine::Outcome::Failed:
             break;
     }
@@ -97,8 +98,6 @@ ParseResult Grammar::parse(uint8_t start, std::string_view text) const {
     }
     std::vector<Rule> expected;
     for (uint8_t rule : tracker.expected()) expected.push_back(static_cast<Rule>(rule));
-    std::sort(expected.begin(), expected.end());
-    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
     // Only a start rule with nothing tracked below it (a silent rule over
     // literals) can fail without an entry; it then stands for itself.
     if (expected.empty()) expected.push_back(static_cast<Rule>(start));

@@ -23,6 +23,11 @@
 // an Error of kind NestingTooDeep at the call that went too deep, so no input
 // can exhaust memory or the machine stack (the engine does not recurse).
 //
+// Backtracking can make a rule run again where it already failed. The engine
+// remembers the failures of the rules marked memoised, and every skip over a
+// comment, per position, so that a grammar whose re-tried rules are marked
+// parses in time linear in the text. Memoising changes no tree and no error.
+//
 // Parsing is deterministic and touches no shared mutable state: one Grammar
 // may serve parses on several threads at once.
 #pragma once
@@ -63,6 +68,11 @@ namespace peg {
 struct RuleInfo {
     std::string_view name;
     RuleKind kind;
+    // The engine remembers where the rule failed, so that backtracking over
+    // the same text never runs it there again (see peg_machine.hpp). Worth
+    // it for rules that enclosing rules can try again at the same position
+    // after a costly failure; it changes no result.
+    bool memoised = false;
 };
 
 struct Program;

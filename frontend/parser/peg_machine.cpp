@@ -3,11 +3,14 @@
 // The loop keeps the position and program counter in locals and touches the
 // stack only at choices, calls and failures. A failure unwinds the stack to
 // the newest backtrack entry; every rule call it pops on the way is a rule
-// that failed, which is where tracking happens.
+// that failed, which is where tracking happens, and every memoised call it
+// pops is a failure to remember.
 #include "frontend/parser/peg_machine.hpp"
 
+#include <algorithm>
 #include <cstring>
 
+#include "frontend/support/panic.hpp"
 #include "frontend/support/utf8.hpp"
 
 namespace morvane::frontend::parser::peg {
@@ -34,7 +37,8 @@ Machine::Machine(const Program& program, std::string_view text, uint32_t max_dep
       text_(text),
       max_depth_(max_depth),
       store_(store != nullptr ? store : &scratch_),
-      tracking_(store == nullptr) {
+      tracking_(store == nullptr),
+      memo_(static_cast<uint32_t>(text.size())) {
     stack_.resize(256);
 }
 
@@ -59,18 +63,61 @@ void Machine::close_pair(uint32_t index, uint32_t pos) {
 }
 
 void Machine::track_failure(uint8_t rule, uint32_t start, uint32_t before) {
-    const auto after = static_cast<uint32_t>(furthest_ == start ? expected_.size() : 0);
     // Exactly one entry recorded at the rule's start while it ran: that
     // entry is the more precise report and stands for the rule.
-    if (after == before + 1) return;
+    if (furthest_ == start && expected_.one_since(before)) return;
     if (furthest_ == start) {
-        expected_.resize(before);
-        expected_.push_back(rule);
+        expected_.cut(before);
+        expected_.push(rule);
     } else if (start > furthest_) {
         expected_.clear();
         furthest_ = start;
-        expected_.push_back(rule);
+        expected_.push(rule);
     }
+}
+
+void Machine::remember_failure(const Frame& frame, uint32_t depth) {
+    MemoEntry& entry = memo_.insert(program_.calls[frame.site].target, frame.pos);
+    entry.depth_used = depth_peak_ - depth;
+    if (tracking_) {
+        // A failure only ever appends to the expected rules at the furthest
+        // position, or moves that position on and starts them afresh.
+        const uint32_t furthest_at_call = frame.extra;
+        const ExpectedRules::Mark expected_at_call = frame.records;
+        entry.furthest = furthest_;
+        entry.expected_run = 0;
+        if (furthest_ > furthest_at_call || expected_.mark() > expected_at_call) {
+            const ExpectedRules::Mark kept = furthest_ > furthest_at_call ? 0 : expected_at_call;
+            memo_expected_.push_back(expected_.since(kept));
+            entry.expected_run = static_cast<uint32_t>(memo_expected_.size());
+        }
+    } else {
+        const auto held = std::max(pair_peak_, static_cast<uint32_t>(store_->records.size()));
+        entry.pairs_used = held - frame.records;
+        pair_peak_ = std::max(frame.extra, held);
+    }
+    depth_peak_ = std::max(frame.pc, depth_peak_);
+}
+
+bool Machine::replay_failure(const MemoEntry& entry, uint32_t depth) {
+    if (entry.depth_used > max_depth_ - depth) return false;
+    if (tracking_) {
+        if (entry.expected_run > 0) {
+            // The furthest failure never moves back, so the run's position is
+            // either still the furthest, and the run appends there, or
+            // behind it, and the run changes nothing.
+            if (entry.furthest > furthest_) support::panic("parse: memo past the furthest failure");
+            if (entry.furthest == furthest_) {
+                expected_.append(memo_expected_[entry.expected_run - 1]);
+            }
+        }
+    } else {
+        const auto held = static_cast<uint32_t>(store_->records.size());
+        if (entry.pairs_used > kMaxPairs - held) return false;
+        pair_peak_ = std::max(pair_peak_, held + entry.pairs_used);
+    }
+    depth_peak_ = std::max(depth_peak_, depth + entry.depth_used);
+    return true;
 }
 
 Machine::Outcome Machine::run(uint32_t entry) {
@@ -90,6 +137,7 @@ Machine::Outcome Machine::run(uint32_t entry) {
     uint32_t pos = 0;
     uint32_t pc = entry;
     uint32_t depth = 0;
+    uint32_t site_index = 0;  // of the call being entered
     // The stack lives in stack_; `top` counts the frames in use.
     Frame* frames = stack_.data();
     uint32_t top = 0;
@@ -120,8 +168,8 @@ Machine::Outcome Machine::run(uint32_t entry) {
         &&op_soi,       &&op_at_end, &&op_span,   &&op_span_until,
         &&op_not_set,   &&op_not_lit, &&op_skip,  &&op_test,
         &&op_test_fail, &&op_choice, &&op_commit, &&op_partial_commit,
-        &&op_fail_twice, &&op_fail,  &&op_call,   &&op_ret,
-        &&op_rts,       &&op_halt,
+        &&op_fail_twice, &&op_fail,  &&op_call,   &&op_call_memo,
+        &&op_ret,       &&op_ret_memo, &&op_rts,  &&op_halt,
     };
     static_assert(sizeof kHandlers / sizeof kHandlers[0] == kOpCount);
 #define MORVANE_NEXT() goto* kHandlers[static_cast<uint8_t>(code[pc].op)]
@@ -190,7 +238,17 @@ op_not_lit:
 op_skip:
     while (pos < n && skip_span_set.test(s[pos])) ++pos;
     if (pos < n && skip_set.test(s[pos])) {
-        push(pc + 1, 0, 0, 0, 0, FrameKind::Return);
+        // Every enclosing rule may skip the same comment; a skip depends on
+        // its position alone.
+        const MemoEntry* skipped = memo_.find(Memo::kSkip, pos);
+        if (skipped != nullptr && skipped->depth_used <= max_depth_ - depth) {
+            depth_peak_ = std::max(depth_peak_, depth + skipped->depth_used);
+            pos = skipped->skip_end;
+            ++pc;
+            MORVANE_NEXT();
+        }
+        push(pc + 1, pos, depth_peak_, 0, 0, FrameKind::Return);
+        depth_peak_ = depth;
         pc = program_.skip_entry;
     } else {
         ++pc;
@@ -233,8 +291,31 @@ op_fail_twice:
     goto fail;
 op_fail:
     goto fail;
+op_call_memo: {
+    site_index = code[pc].arg;
+    const CallSite& site = calls[site_index];
+    if ((!tracking || site.guard_while_tracking) && !site.can_be_empty &&
+        !next_in(site.guard_set)) {
+        goto fail;
+    }
+    const MemoEntry* failed = memo_.find(site.target, pos);
+    if (failed != nullptr && replay_failure(*failed, depth)) goto fail;
+    if (depth >= max_depth_) {
+        stopped_at_ = pos;
+        return Outcome::TooDeep;
+    }
+    if (tracking) {
+        push(depth_peak_, pos, expected_.mark(), furthest_, site_index, FrameKind::Memo);
+    } else {
+        push(depth_peak_, pos, static_cast<uint32_t>(records.size()), pair_peak_, site_index,
+             FrameKind::Memo);
+        pair_peak_ = static_cast<uint32_t>(records.size());
+    }
+    depth_peak_ = depth;
+    goto enter_rule;
+}
 op_call: {
-    const uint32_t site_index = code[pc].arg;
+    site_index = code[pc].arg;
     const CallSite& site = calls[site_index];
     if ((!tracking || site.guard_while_tracking) && !site.can_be_empty &&
         !next_in(site.guard_set)) {
@@ -244,12 +325,15 @@ op_call: {
         stopped_at_ = pos;
         return Outcome::TooDeep;
     }
-    ++depth;
+}
+enter_rule: {
+    const CallSite& site = calls[site_index];
+    if (++depth > depth_peak_) depth_peak_ = depth;
     uint32_t own_pair = kNoPair;
     uint32_t before = 0;
     if (site.opens_pair) {
         if (tracking) {
-            before = static_cast<uint32_t>(furthest_ == pos ? expected_.size() : 0);
+            before = furthest_ == pos ? expected_.mark() : 0;
         } else {
             if (records.size() >= kMaxPairs) {
                 stopped_at_ = pos;
@@ -270,9 +354,25 @@ op_ret: {
     pc = frame.pc;
     MORVANE_NEXT();
 }
-op_rts:
-    pc = frames[--top].pc;
+op_ret_memo: {
+    const Frame& frame = frames[--top];
+    --depth;
+    if (frame.records != kNoPair) close_pair(frame.records, pos);
+    const Frame& memo = frames[--top];
+    depth_peak_ = std::max(depth_peak_, memo.pc);
+    if (!tracking) pair_peak_ = std::max(pair_peak_, memo.extra);
+    pc = frame.pc;
     MORVANE_NEXT();
+}
+op_rts: {
+    const Frame& frame = frames[--top];
+    MemoEntry& skipped = memo_.insert(Memo::kSkip, frame.pos);
+    skipped.skip_end = pos;
+    skipped.depth_used = depth_peak_ - depth;
+    depth_peak_ = std::max(depth_peak_, frame.records);
+    pc = frame.pc;
+    MORVANE_NEXT();
+}
 op_halt:
     stopped_at_ = pos;
     return Outcome::Matched;
@@ -284,17 +384,28 @@ fail:
             return Outcome::Failed;
         }
         const Frame& frame = frames[--top];
-        if (frame.kind == FrameKind::Backtrack) {
-            pos = frame.pos;
-            records.resize(frame.records);
-            overflow.resize(frame.extra);
-            pc = frame.pc;
-            MORVANE_NEXT();
-        }
-        if (frame.kind == FrameKind::Call) {
-            --depth;
-            const CallSite& site = calls[frame.site];
-            if (tracking && site.opens_pair) track_failure(site.rule, frame.pos, frame.extra);
+        switch (frame.kind) {
+            case FrameKind::Backtrack:
+                if (!tracking && records.size() > pair_peak_) {
+                    pair_peak_ = static_cast<uint32_t>(records.size());
+                }
+                pos = frame.pos;
+                records.resize(frame.records);
+                overflow.resize(frame.extra);
+                pc = frame.pc;
+                MORVANE_NEXT();
+            case FrameKind::Call: {
+                --depth;
+                const CallSite& site = calls[frame.site];
+                if (tracking && site.opens_pair) track_failure(site.rule, frame.pos, frame.extra);
+                break;
+            }
+            case FrameKind::Memo:
+                remember_failure(frame, depth);
+                break;
+            case FrameKind::Return:
+                depth_peak_ = std::max(depth_peak_, frame.records);
+                break;
         }
     }
 #undef MORVANE_NEXT

@@ -78,7 +78,7 @@ public:
     Program compile() {
         for (size_t r = 0; r < rule_count(); ++r) {
             program_.start_entry.push_back(here());
-            emit(Op::Call, 0, 0, call_site(static_cast<uint8_t>(r), Variant::Normal));
+            emit_call(static_cast<uint8_t>(r), Variant::Normal);
             emit(Op::Halt);
         }
         program_.skip_entry = here();
@@ -91,7 +91,7 @@ public:
             pending_.pop_back();
             entries_[{rule, variant}] = here();
             emit_expr(bodies_[rule], variant);
-            emit(Op::Ret);
+            emit(memoised(rule) ? Op::RetMemo : Op::Ret);
         }
         for (auto& [key, site] : site_index_) {
             const auto [rule, caller] = key;
@@ -414,6 +414,14 @@ private:
         return index;
     }
 
+    bool memoised(uint8_t rule) const {
+        return rule < rules_.memoised.size() && rules_.memoised[rule];
+    }
+
+    void emit_call(uint8_t rule, Variant v) {
+        emit(memoised(rule) ? Op::CallMemo : Op::Call, 0, 0, call_site(rule, v));
+    }
+
     // A guard before element `e`; returns the instruction to patch, or
     // kUnpatched when `e` can succeed on any input and needs none.
     uint32_t emit_guard(Op op, const Expr& e, Variant v) {
@@ -440,7 +448,7 @@ private:
             case Expr::Kind::Any: emit(Op::Any); return;
             case Expr::Kind::Soi: emit(Op::Soi); return;
             case Expr::Kind::End: emit(Op::AtEnd); return;
-            case Expr::Kind::Call: emit(Op::Call, 0, 0, call_site(e.rule, v)); return;
+            case Expr::Kind::Call: emit_call(e.rule, v); return;
             case Expr::Kind::Seq:
                 for (size_t i = 0; i < e.items.size(); ++i) {
                     if (i > 0 && v != Variant::Atomic) emit(Op::Skip);

@@ -13,6 +13,10 @@
 // successful parse; but skipping a tracked rule would change what an error
 // reports, so guards over tracked rules are active only when the machine
 // runs without tracking.
+//
+// Calls of memoised rules use their own call and return instructions, so
+// that the machine can remember where such a rule failed (see
+// peg_machine.hpp) at no cost to the calls of every other rule.
 #pragma once
 
 #include <array>
@@ -60,7 +64,9 @@ enum class Op : uint8_t {
     FailTwice,      // drop the top backtrack entry, then fail
     Fail,
     Call,           // call through call site `arg`
+    CallMemo,       // call through call site `arg`, whose rule is memoised
     Ret,            // return from a rule
+    RetMemo,        // return from a memoised rule
     Rts,            // return from the skip routine
     Halt,           // the start rule matched
 };
@@ -116,6 +122,7 @@ struct Program {
 struct RuleTable {
     std::vector<std::string_view> names;
     std::vector<RuleKind> kinds;
+    std::vector<bool> memoised;  // per rule; empty means none
 };
 
 // Checks the definitions against the table and compiles them. Panics on a

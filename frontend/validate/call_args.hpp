@@ -6,12 +6,10 @@
 // the order in which each name first appears, so that when several of them
 // are wrong the first one written is the one reported.
 //
-// The checks split the arguments of every call they meet, and calls nest as
-// deeply as the parser allows, so the split lists live on one stack shared
-// by the nested calls of a walk (ArgStack) rather than in each call's frame:
-// a split is a few indices into it, released when the split goes out of
-// scope. That keeps the frames of the recursive checks small and the walk
-// free of allocations once the stack has grown.
+// The checks split the arguments of every call they meet, so the split lists
+// live in one store per walk (ArgStack) rather than in each split: a split is
+// a few indices into it, released when the split goes out of scope. That
+// keeps the walk free of allocations once the store has grown.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,11 @@
 // The walk over a metric expression, the argument checks of the four node
 // pipeline builders and of the per-node functions.
 //
-// As in the rule checks, operator chains are walked down their left spine
-// in a loop; only call arguments recurse, and the parser bounds how deeply
-// calls nest.
+// As in the rule checks, the walk keeps its work on a stack (see
+// operand_walk.hpp): the operands still to check, each with its flags, and
+// the one check that comes after a builder's arguments are checked (the
+// min_prob of avg_degree). Nested calls and pipelines cost heap, never
+// machine stack.
 #include "frontend/validate/metric_expr_checks.hpp"
 
 #include <vector>
@@ -32,13 +34,46 @@ public:
         : known_(known_metrics), site_(site) {}
 
     void check(const ExprAst& root, MetricExprFlags flags) {
-        for_each_operand(root, pending_, [&](const ExprAst& e) -> const ExprAst* {
-            check_leaf(e, flags);
-            return nullptr;
-        });
+        walk(root, flags);
+        while (!tasks_.empty()) {
+            const Task task = tasks_.back();
+            tasks_.pop_back();
+            if (task.kind == Task::Kind::Walk) {
+                walk(*task.expr, task.flags);
+            } else if (!std::holds_alternative<ExprAst::Number>(task.expr->node)) {
+                site_.fail("avg_degree: 'min_prob' must be numeric");
+            }
+        }
     }
 
 private:
+    struct Task {
+        enum class Kind : uint8_t { Walk, MinProb };
+        Kind kind;
+        MetricExprFlags flags;  // Walk
+        const ExprAst* expr;
+    };
+
+    void walk(const ExprAst& root, MetricExprFlags flags) {
+        walk_spine(
+            root,
+            [&](const ExprAst& e) -> const ExprAst* {
+                check_leaf(e, flags);
+                return nullptr;
+            },
+            [&](const ExprAst& right) { later(right, flags); });
+    }
+
+    // Schedules `e`. Work is done newest first, so the parts of an operand
+    // are scheduled last to first.
+    void later(const ExprAst& e, MetricExprFlags flags) {
+        tasks_.push_back(Task{Task::Kind::Walk, flags, &e});
+    }
+
+    void later_if(const ExprAst* e, MetricExprFlags flags) {
+        if (e) later(*e, flags);
+    }
+
     void check_leaf(const ExprAst& e, MetricExprFlags flags) {
         if (const auto* v = std::get_if<ExprAst::Var>(&e.node)) {
             check_var(v->name, flags);
@@ -86,40 +121,37 @@ private:
         return *found;
     }
 
-    void check_optional(const ExprAst* e, MetricExprFlags flags) {
-        if (e) check(*e, flags);
-    }
-
-    // Arguments beyond those listed for a builder are not examined.
-    [[gnu::noinline]] bool check_builder(std::string_view name, const SplitArgs& args) {
+    // The required arguments are looked up first; then the arguments are
+    // checked in the order listed, so pushed in reverse. Arguments beyond
+    // those listed for a builder are not examined.
+    bool check_builder(std::string_view name, const SplitArgs& args) {
         if (name == "count_nodes") {
             const ExprAst& label = require(args, name, "label", 0);
-            check(label, kIdentPosition);
-            check_optional(pick(args, "where", 1), kNodeBound);
+            later_if(pick(args, "where", 1), kNodeBound);
+            later(label, kIdentPosition);
         } else if (name == "sum_nodes") {
             const ExprAst& label = require(args, name, "label", 0);
             const ExprAst& contrib = require(args, name, "contrib", 2);
-            check(label, kIdentPosition);
-            check_optional(pick(args, "where", 1), kNodeBound);
-            check(contrib, kNodeBound);
+            later(contrib, kNodeBound);
+            later_if(pick(args, "where", 1), kNodeBound);
+            later(label, kIdentPosition);
         } else if (name == "fold_nodes") {
             const ExprAst& label = require(args, name, "label", 0);
             const ExprAst& init = require(args, name, "init", 3);
             const ExprAst& step = require(args, name, "step", 4);
-            check(label, kIdentPosition);
-            check_optional(pick(args, "where", 1), kNodeBound);
-            check_optional(pick(args, "order_by", 2), kNodeBound);
-            check(init, kNoFlags);
-            check(step, kFoldStep);
+            later(step, kFoldStep);
+            later(init, kNoFlags);
+            later_if(pick(args, "order_by", 2), kNodeBound);
+            later_if(pick(args, "where", 1), kNodeBound);
+            later(label, kIdentPosition);
         } else if (name == "avg_degree") {
             const ExprAst& label = require(args, name, "label", 0);
             const ExprAst& edge_type = require(args, name, "edge_type", 1);
-            check(label, kIdentPosition);
-            check(edge_type, kIdentPosition);
-            const ExprAst* min_prob = args.get("min_prob");
-            if (min_prob && !std::holds_alternative<ExprAst::Number>(min_prob->node)) {
-                site_.fail("avg_degree: 'min_prob' must be numeric");
+            if (const ExprAst* min_prob = args.get("min_prob")) {
+                tasks_.push_back(Task{Task::Kind::MinProb, kNoFlags, min_prob});
             }
+            later(edge_type, kIdentPosition);
+            later(label, kIdentPosition);
         } else {
             return false;
         }
@@ -127,8 +159,7 @@ private:
     }
 
     // The functions evaluated once per node, inside a node pipeline.
-    [[gnu::noinline]] void check_node_function(std::string_view name, const SplitArgs& args,
-                                               MetricExprFlags flags) {
+    void check_node_function(std::string_view name, const SplitArgs& args, MetricExprFlags flags) {
         const size_t positional = args.positional_count();
         const auto p = [&args](size_t i) -> const ExprAst& { return *args.position(i); };
         if (name == "E" || name == "stddev" || name == "variance" || name == "effective_n") {
@@ -148,10 +179,8 @@ private:
             }
             MetricExprFlags rest = flags;
             rest.ident_position = false;
-            for (size_t i = 1; i < positional; ++i)
-                check(p(i), rest);
-            for (size_t i = 0; i < args.named_count(); ++i)
-                check(args.named_value(i), rest);
+            for (size_t i = args.named_count(); i-- > 0;) later(args.named_value(i), rest);
+            for (size_t i = positional; i-- > 1;) later(p(i), rest);
         } else if (name == "entropy") {
             if (positional < 2) site_.fail("entropy(): requires node and edge_type arguments");
             if (!is_var_named(p(0), "node")) {
@@ -165,10 +194,7 @@ private:
         }
     }
 
-    // The builders and the per-node functions are checked out of line, so
-    // that recursion through plain calls and builder arguments runs in
-    // small frames (calls nest as deeply as the parser allows).
-    [[gnu::noinline]] void check_call(const ExprAst::Call& call, MetricExprFlags flags) {
+    void check_call(const ExprAst::Call& call, MetricExprFlags flags) {
         const SplitArgs args(arg_stack_, call.args);
         if (check_builder(call.name, args)) return;
         if (flags.node_bound) {
@@ -176,20 +202,20 @@ private:
             return;
         }
         // Any other call, per-node functions included, is an ordinary
-        // function here: only its arguments are checked.
-        for (const ast::CallArg& arg : call.args) {
+        // function here: only its arguments are checked, in order.
+        for (size_t i = call.args.size(); i-- > 0;) {
+            const ast::CallArg& arg = call.args[i];
             if (const auto* pos = std::get_if<ast::CallArg::Positional>(&arg.node)) {
-                check(pos->value, flags);
+                later(pos->value, flags);
             } else {
-                check(std::get<ast::CallArg::Named>(arg.node).value, flags);
+                later(std::get<ast::CallArg::Named>(arg.node).value, flags);
             }
         }
     }
 
     const NameSet& known_;
     const Site& site_;
-    // Right operands of the spines being walked, innermost last.
-    std::vector<const ExprAst*> pending_;
+    std::vector<Task> tasks_;
     ArgStack arg_stack_;
 };
 

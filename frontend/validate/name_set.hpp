@@ -14,6 +14,7 @@ public:
     bool contains(std::string_view name) const { return names_.count(name) != 0; }
     // True when the name was not in the set before.
     bool insert(std::string_view name) { return names_.insert(name).second; }
+    void erase(std::string_view name) { names_.erase(name); }
     bool empty() const { return names_.empty(); }
 
 private:

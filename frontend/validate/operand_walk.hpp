@@ -1,49 +1,40 @@
 // The walk shared by the expression checks.
 //
-// Operator chains can be as long as the source (`a + a + ... + a` folds into
-// a left spine of Binary nodes), so the checks never recurse down them: this
-// loop runs along each spine and keeps the right operands on a scratch stack.
-// Only what a visitor does with an operand (the arguments of a call, the
-// where-expression of an existence test) may start another walk; the
-// parser's nesting limit bounds that depth.
+// Expressions nest as deeply as the parser allows (calls in call arguments,
+// sub-queries in where-clauses, pipelines in pipeline steps) and operator
+// chains fold into spines as long as the source, so no check recurses: each
+// keeps a stack of work still to do, and this loop runs down one operator
+// spine, handing the right operands it passes to that stack. A checker pops
+// its work newest first and pushes the parts of an operand (the arguments of
+// a call, the where-clause of a sub-query) in reverse, so that everything is
+// checked strictly left to right and the violation reported is always the
+// first one written.
 #pragma once
 
-#include <cstddef>
 #include <variant>
-#include <vector>
 
 #include "frontend/ast.hpp"
 
 namespace morvane::frontend::validate {
 
-// Visits, left to right, every operand of the operator tree under `root`:
-// each sub-expression that is not a Binary or Unary. `visit(operand)` returns
-// an expression to walk on into in place of the operand (a prune predicate
-// walks through field targets this way), or nullptr. `pending` is scratch
-// space that nested walks share; it is left as it was found.
-template <typename Visit>
-void for_each_operand(const ast::ExprAst& root, std::vector<const ast::ExprAst*>& pending,
-                      Visit&& visit) {
+// Runs down the operator spine from `root`: a Binary hands its right operand
+// to `defer` and goes on into its left one, a Unary goes on into its
+// operand, and any other node goes to `visit`, which returns an expression
+// to go on into (a prune predicate walks through field targets this way) or
+// nullptr to end the spine.
+template <typename Visit, typename Defer>
+void walk_spine(const ast::ExprAst& root, Visit&& visit, Defer&& defer) {
     using ast::ExprAst;
-    const size_t base = pending.size();
     const ExprAst* e = &root;
-    for (;;) {
+    while (e != nullptr) {
         if (const auto* b = std::get_if<ExprAst::Binary>(&e->node)) {
-            pending.push_back(b->right.get());
+            defer(*b->right);
             e = b->left.get();
-            continue;
-        }
-        if (const auto* u = std::get_if<ExprAst::Unary>(&e->node)) {
+        } else if (const auto* u = std::get_if<ExprAst::Unary>(&e->node)) {
             e = u->expr.get();
-            continue;
+        } else {
+            e = visit(*e);
         }
-        if (const ExprAst* inner = visit(*e)) {
-            e = inner;
-            continue;
-        }
-        if (pending.size() == base) return;
-        e = pending.back();
-        pending.pop_back();
     }
 }
 

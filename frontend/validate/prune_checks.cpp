@@ -1,5 +1,6 @@
-// The walk runs down operator and field-access spines in a loop, so long
-// chains cost no stack; it recurses only into call arguments.
+// The walk runs down operator and field-access spines in a loop and keeps
+// the operands still to check on a stack (see operand_walk.hpp), so neither
+// long chains nor nested calls cost machine stack.
 #include "frontend/validate/prune_checks.hpp"
 
 #include <vector>
@@ -17,16 +18,30 @@ public:
     explicit PruneChecker(const Site& site) : site_(site) {}
 
     void check(const ExprAst& root) {
-        for_each_operand(root, pending_, [this](const ExprAst& e) -> const ExprAst* {
-            if (const auto* f = std::get_if<ExprAst::Field>(&e.node)) return f->target.get();
-            if (const auto* c = std::get_if<ExprAst::Call>(&e.node)) check_call(*c);
-            return nullptr;
-        });
+        walk(root);
+        while (!pending_.empty()) {
+            const ExprAst* e = pending_.back();
+            pending_.pop_back();
+            walk(*e);
+        }
     }
 
 private:
-    // Out of line, so that the walk itself keeps a small frame.
-    [[gnu::noinline]] void check_call(const ExprAst::Call& call) {
+    void walk(const ExprAst& root) {
+        walk_spine(
+            root,
+            [this](const ExprAst& operand) -> const ExprAst* {
+                if (const auto* f = std::get_if<ExprAst::Field>(&operand.node)) {
+                    return f->target.get();
+                }
+                if (const auto* c = std::get_if<ExprAst::Call>(&operand.node)) check_call(*c);
+                return nullptr;
+            },
+            [this](const ExprAst& right) { pending_.push_back(&right); });
+    }
+
+    // Any other call has its arguments checked, in order: pushed in reverse.
+    void check_call(const ExprAst::Call& call) {
         if (call.name == "weight" || call.name == "prob") {
             const SplitArgs args(arg_stack_, call.args);
             if (args.named_count() != 0 || args.positional_count() != 1) {
@@ -38,17 +53,18 @@ private:
             }
             return;
         }
-        for (const ast::CallArg& arg : call.args) {
+        for (size_t i = call.args.size(); i-- > 0;) {
+            const ast::CallArg& arg = call.args[i];
             if (const auto* pos = std::get_if<ast::CallArg::Positional>(&arg.node)) {
-                check(pos->value);
+                pending_.push_back(&pos->value);
             } else {
-                check(std::get<ast::CallArg::Named>(arg.node).value);
+                pending_.push_back(&std::get<ast::CallArg::Named>(arg.node).value);
             }
         }
     }
 
     const Site& site_;
-    // Right operands of the spines being walked, innermost last.
+    // Operands still to check, the next one last.
     std::vector<const ExprAst*> pending_;
     ArgStack arg_stack_;
 };

@@ -8,15 +8,6 @@
 namespace morvane::frontend::validate {
 namespace {
 
-RuleScope pattern_scope(const ast::RuleDef& rule) {
-    RuleScope scope;
-    for (const ast::PatternItem& pattern : rule.patterns) {
-        scope.node_vars.insert(pattern.src.var);
-        scope.node_vars.insert(pattern.dst.var);
-        scope.edge_vars.insert(pattern.edge.var);
-    }
-    return scope;
-}
 
 void check_action(const ast::ActionStmt& action, RuleScope& scope, const Site& site) {
     if (const auto* let = std::get_if<ast::ActionStmt::Let>(&action.node)) {
@@ -24,24 +15,24 @@ void check_action(const ast::ActionStmt& action, RuleScope& scope, const Site& s
         if (scope.binds(let->name)) {
             site.fail("let variable '{}' shadows an existing binding", let->name);
         }
-        scope.let_vars.insert(let->name);
+        scope.bind_let_var(let->name);
     } else if (const auto* nudge = std::get_if<ast::ActionStmt::NonBayesianNudge>(&action.node)) {
-        if (!scope.node_vars.contains(nudge->node_var)) {
+        if (!scope.is_node_var(nudge->node_var)) {
             site.fail("unknown node variable '{}'", nudge->node_var);
         }
         validate_rule_expr(nudge->expr, scope, false, site);
     } else if (const auto* soft = std::get_if<ast::ActionStmt::SoftUpdate>(&action.node)) {
-        if (!scope.node_vars.contains(soft->node_var)) {
+        if (!scope.is_node_var(soft->node_var)) {
             site.fail("unknown node variable '{}'", soft->node_var);
         }
         validate_rule_expr(soft->expr, scope, false, site);
     } else if (const auto* del = std::get_if<ast::ActionStmt::Delete>(&action.node)) {
-        if (!scope.edge_vars.contains(del->edge_var)) {
+        if (!scope.is_edge_var(del->edge_var)) {
             site.fail("unknown edge variable '{}'", del->edge_var);
         }
     } else {
         const auto& suppress = std::get<ast::ActionStmt::Suppress>(action.node);
-        if (!scope.edge_vars.contains(suppress.edge_var)) {
+        if (!scope.is_edge_var(suppress.edge_var)) {
             site.fail("unknown edge variable '{}'", suppress.edge_var);
         }
     }
@@ -55,7 +46,8 @@ void check_rule(const ast::RuleDef& rule, size_t index, const ValidationSourceMa
             "Rule '{}' has unknown mode '{}' (expected 'for_each' or 'fixpoint')", rule.name,
             *rule.mode);
     }
-    RuleScope scope = pattern_scope(rule);
+    RuleScope scope;
+    for (const ast::PatternItem& pattern : rule.patterns) scope.bind_pattern(pattern);
     if (rule.where_expr) {
         Site site = Site::rule_where(rule.name);
         site.at(map, map ? map->rule_where(index) : std::nullopt);

@@ -1,12 +1,11 @@
 // The walk over a rule expression and the argument shapes of the rule
 // engine's built-in functions.
 //
-// Operator chains fold into trees as deep as the chain is long, so the walk
-// never recurses along an operator's left operand: it runs down that spine
-// in a loop, keeping the right operands still to be checked on a stack, and
-// recurses only into call arguments and sub-queries, whose nesting the
-// parser bounds. Checks still run strictly left to right, so the violation
-// reported is always the first one written.
+// The walk keeps its work on a stack (see operand_walk.hpp): the operands
+// still to check, the scope extensions of sub-queries to undo, and the two
+// checks of a built-in that come after its arguments are checked (the event
+// of credible and of prob_correlated). Nesting therefore costs heap, never
+// machine stack, and time in proportion to the expression.
 #include "frontend/validate/rule_expr_checks.hpp"
 
 #include <string>
@@ -43,16 +42,59 @@ bool is_builtin(std::string_view name) {
 
 class RuleExprChecker {
 public:
-    RuleExprChecker(const RuleScope& scope, const Site& site) : scope_(scope), site_(site) {}
+    RuleExprChecker(RuleScope& scope, const Site& site) : scope_(scope), site_(site) {}
 
     void check(const ExprAst& root, bool allow_exists) {
-        for_each_operand(root, pending_, [&](const ExprAst& e) -> const ExprAst* {
-            check_leaf(e, allow_exists);
-            return nullptr;
-        });
+        // A violation ends the walk with sub-query names still bound; the
+        // scope is handed back as it came.
+        struct Restore {
+            RuleScope& scope;
+            size_t mark;
+            ~Restore() { scope.undo(mark); }
+        } restore{scope_, scope_.mark()};
+        walk(root, allow_exists);
+        while (!tasks_.empty()) {
+            const Task task = tasks_.back();
+            tasks_.pop_back();
+            switch (task.kind) {
+                case Task::Kind::Walk: walk(*task.expr, task.allow_exists); break;
+                case Task::Kind::Unbind: scope_.undo(task.mark); break;
+                case Task::Kind::CredibleEvent:
+                    check_event(*task.expr,
+                                "credible(): only supports comparisons like credible(A > B)",
+                                "credible(): argument must be an edge variable or comparison "
+                                "expression");
+                    break;
+                case Task::Kind::CorrelatedEvent: check_correlated_event(*task.expr); break;
+            }
+        }
     }
 
 private:
+    struct Task {
+        enum class Kind : uint8_t { Walk, Unbind, CredibleEvent, CorrelatedEvent };
+        Kind kind;
+        bool allow_exists;    // Walk
+        const ExprAst* expr;  // Walk and the events
+        size_t mark;          // Unbind: the scope to go back to
+    };
+
+    void walk(const ExprAst& root, bool allow_exists) {
+        walk_spine(
+            root,
+            [&](const ExprAst& e) -> const ExprAst* {
+                check_leaf(e, allow_exists);
+                return nullptr;
+            },
+            [&](const ExprAst& right) { later(right, allow_exists); });
+    }
+
+    // Schedules `e`. Work is done newest first, so the parts of an operand
+    // are scheduled last to first.
+    void later(const ExprAst& e, bool allow_exists) {
+        tasks_.push_back(Task{Task::Kind::Walk, allow_exists, &e, 0});
+    }
+
     void check_leaf(const ExprAst& e, bool allow_exists) {
         if (const auto* v = as_var(e)) {
             if (!scope_.binds(v->name)) site_.fail("unknown variable '{}'", v->name);
@@ -68,34 +110,33 @@ private:
     }
 
     // The sub-query binds its pattern's variables for its own where-clause
-    // only; the rule's scope is left as it was.
+    // only: the scope is extended now and taken back once that is checked.
     void check_exists(const ExprAst::Exists& x, bool allow_exists) {
         if (!allow_exists) site_.fail("exists subqueries are only allowed in rule where clauses");
         if (!x.where_expr) return;
-        RuleScope inner = scope_;
-        inner.node_vars.insert(x.pattern->src.var);
-        inner.node_vars.insert(x.pattern->dst.var);
-        inner.edge_vars.insert(x.pattern->edge.var);
-        RuleExprChecker(inner, site_).check(**x.where_expr, true);
+        tasks_.push_back(Task{Task::Kind::Unbind, false, nullptr, scope_.mark()});
+        scope_.bind_pattern(*x.pattern);
+        later(**x.where_expr, true);
     }
 
-    void check_arg(const ExprAst& e) { check(e, false); }
+    // Arguments never admit sub-queries.
+    void check_arg_later(const ExprAst& e) { later(e, false); }
 
     bool is_node_field(const ExprAst& e) const {
         const auto* f = std::get_if<ExprAst::Field>(&e.node);
         if (!f) return false;
         const auto* target = as_var(*f->target);
-        return target && scope_.node_vars.contains(target->name);
+        return target && scope_.is_node_var(target->name);
     }
 
     bool is_edge_var(const ExprAst& e) const {
         const auto* v = as_var(e);
-        return v && scope_.edge_vars.contains(v->name);
+        return v && scope_.is_edge_var(v->name);
     }
 
     bool is_node_var(const ExprAst& e) const {
         const auto* v = as_var(e);
-        return v && scope_.node_vars.contains(v->name);
+        return v && scope_.is_node_var(v->name);
     }
 
     // Messages name the function by a label: the name and a suffix, as in
@@ -138,30 +179,29 @@ private:
         site_.fail(other);
     }
 
-    void check_rest(const SplitArgs& args, size_t from) {
-        for (size_t i = from; i < args.positional_count(); ++i)
-            check_arg(*args.position(i));
-        for (size_t i = 0; i < args.named_count(); ++i)
-            check_arg(args.named_value(i));
+    // Positional arguments from `from` on, then the named ones, in order.
+    void check_rest_later(const SplitArgs& args, size_t from) {
+        for (size_t i = args.named_count(); i-- > 0;) check_arg_later(args.named_value(i));
+        for (size_t i = args.positional_count(); i-- > from;) check_arg_later(*args.position(i));
     }
 
     // A call of a function the checks do not know has only its arguments
-    // checked. Kept apart from the built-ins so that the common recursion
-    // through plain calls runs in small frames.
-    [[gnu::noinline]] void check_call(const ExprAst::Call& call) {
+    // checked.
+    void check_call(const ExprAst::Call& call) {
         if (check_builtin(call)) return;
-        for (const ast::CallArg& arg : call.args) {
+        for (size_t i = call.args.size(); i-- > 0;) {
+            const ast::CallArg& arg = call.args[i];
             if (const auto* pos = std::get_if<ast::CallArg::Positional>(&arg.node)) {
-                check_arg(pos->value);
+                check_arg_later(pos->value);
             } else {
-                check_arg(std::get<ast::CallArg::Named>(arg.node).value);
+                check_arg_later(std::get<ast::CallArg::Named>(arg.node).value);
             }
         }
     }
 
     // The argument shapes of the rule engine's functions; false for any
     // other name.
-    [[gnu::noinline]] bool check_builtin(const ExprAst::Call& call) {
+    bool check_builtin(const ExprAst::Call& call) {
         const std::string_view name = call.name;
         if (!is_builtin(name)) return false;
         const SplitArgs args(arg_stack_, call.args);
@@ -204,19 +244,21 @@ private:
         } else if (name == "degree") {
             if (positional == 0) site_.fail("degree(): missing node argument");
             if (!is_node_var(p(0))) site_.fail("degree(): first argument must be a node variable");
-            check_rest(args, 1);
+            check_rest_later(args, 1);
         } else if (name == "entropy" || name == "winner") {
             if (positional < 2) site_.fail("{}(): requires node and edge_type arguments", name);
             if (!is_node_var(p(0))) {
                 site_.fail("{}(): first argument must be a node variable", name);
             }
             if (!as_var(p(1))) site_.fail("{}(): edge_type must be an identifier", name);
-            check_rest(args, 2);
+            check_rest_later(args, 2);
         }
         return true;
     }
 
-    [[gnu::noinline]] void check_credible(const SplitArgs& args) {
+    // The named arguments are checked first, then the values of p and rho,
+    // then the event.
+    void check_credible(const SplitArgs& args) {
         if (args.positional_count() != 1) {
             site_.fail("credible(): expected single positional event argument");
         }
@@ -226,13 +268,12 @@ private:
                 site_.fail("credible(): unknown named argument '{}'; expected p or rho", name);
             }
         }
-        if (const ExprAst* p = args.get("p")) check_arg(*p);
-        if (const ExprAst* rho = args.get("rho")) check_arg(*rho);
-        check_event(*args.position(0), "credible(): only supports comparisons like credible(A > B)",
-                    "credible(): argument must be an edge variable or comparison expression");
+        tasks_.push_back(Task{Task::Kind::CredibleEvent, false, args.position(0), 0});
+        if (const ExprAst* rho = args.get("rho")) check_arg_later(*rho);
+        if (const ExprAst* p = args.get("p")) check_arg_later(*p);
     }
 
-    [[gnu::noinline]] void check_prob_correlated(const SplitArgs& args) {
+    void check_prob_correlated(const SplitArgs& args) {
         if (args.positional_count() != 1) {
             site_.fail("prob_correlated(): expected single positional comparison argument");
         }
@@ -242,8 +283,11 @@ private:
                 site_.fail("prob_correlated(): unknown named argument '{}'; expected rho", name);
             }
         }
-        if (const ExprAst* rho = args.get("rho")) check_arg(*rho);
-        const ExprAst& event = *args.position(0);
+        tasks_.push_back(Task{Task::Kind::CorrelatedEvent, false, args.position(0), 0});
+        if (const ExprAst* rho = args.get("rho")) check_arg_later(*rho);
+    }
+
+    void check_correlated_event(const ExprAst& event) {
         const auto* b = std::get_if<ExprAst::Binary>(&event.node);
         if (!b) site_.fail("prob_correlated(): argument must be a comparison expression");
         if (!is_comparison(b->op)) {
@@ -253,16 +297,28 @@ private:
         check_prob_operand(*b->right);
     }
 
-    const RuleScope& scope_;
+    RuleScope& scope_;
     const Site& site_;
-    // Right operands of the spines being walked, innermost last.
-    std::vector<const ExprAst*> pending_;
+    std::vector<Task> tasks_;
     ArgStack arg_stack_;
 };
 
 }  // namespace
 
-void validate_rule_expr(const ast::ExprAst& expr, const RuleScope& scope, bool allow_exists,
+void RuleScope::bind_pattern(const ast::PatternItem& pattern) {
+    bind_node_var(pattern.src.var);
+    bind_node_var(pattern.dst.var);
+    bind_edge_var(pattern.edge.var);
+}
+
+void RuleScope::undo(size_t mark) {
+    while (added_.size() > mark) {
+        names_of(added_.back().first).erase(added_.back().second);
+        added_.pop_back();
+    }
+}
+
+void validate_rule_expr(const ast::ExprAst& expr, RuleScope& scope, bool allow_exists,
                         const Site& site) {
     RuleExprChecker(scope, site).check(expr, allow_exists);
 }

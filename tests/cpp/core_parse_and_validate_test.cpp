@@ -2,15 +2,20 @@
 // which category, and that a program that passes is the tree the builders
 // made.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "core/engine/errors.hpp"
 #include "core/parse_and_validate.hpp"
 #include "frontend/errors.hpp"
+#include "frontend/parser/corventa_parser.hpp"
 #include "frontend/parser/parse_program.hpp"
+#include "small_stack.hpp"
 
 namespace morvane::core {
 namespace {
@@ -68,6 +73,110 @@ TEST(ParseAndValidate, SyntaxErrorKeepsTheParseErrorText) {
         EXPECT_EQ(error.kind, ExecErrorKind::Parse);
         EXPECT_EQ(error.message, expected);
     }
+}
+
+// A text over 4 GiB is refused by its length alone. The text here is
+// address space that any read would fault on, so the refusal provably
+// neither reads nor copies it.
+TEST(ParseAndValidate, TextOverFourGibibytesIsRefusedWithoutReadingIt) {
+    const size_t size = (size_t{1} << 32) + 1;
+    void* const block =
+        mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (block == MAP_FAILED) GTEST_SKIP() << "no room for 4 GiB of address space";
+    const std::string_view source(static_cast<const char*>(block), size);
+    try {
+        parse_and_validate(source);
+        ADD_FAILURE() << "compiled";
+    } catch (const ExecError& error) {
+        EXPECT_EQ(error.kind, ExecErrorKind::Parse);
+        EXPECT_EQ(error.message, "source text too large (more than 4294967295 bytes)");
+    }
+    munmap(block, size);
+}
+
+std::string compile_outcome(std::string_view source) {
+    try {
+        parse_and_validate(source);
+        return "ok";
+    } catch (const ExecError& error) {
+        return error.message;
+    }
+}
+
+// The largest n for which text(n) parses, by bisection.
+size_t deepest_parsing(const std::function<std::string(size_t)>& text) {
+    size_t parses = 1;
+    size_t fails = size_t{1} << 15;
+    while (fails - parses > 1) {
+        const size_t mid = (parses + fails) / 2;
+        const bool ok = bool(frontend::parser::CorventaParser::parse(
+            frontend::parser::Rule::program, text(mid)));
+        (ok ? parses : fails) = mid;
+    }
+    return parses;
+}
+
+// Every form of nesting the parser accepts, at the deepest nesting it
+// accepts, compiles on a 256 KiB stack: parsing, building and validating
+// hold their work on the heap, never on the machine stack.
+TEST(ParseAndValidate, DeepestNestingOfEachFormCompilesOnASmallStack) {
+    using morvane::testing::repeat;
+    const auto metric = [](const std::string& e) {
+        return "flow F on M {\n metric m = " + e + "\n}\n";
+    };
+    const auto rule = [](const std::string& e) {
+        return "rule R on M {\n pattern (a:P)-[e:K]->(b:P)\n where " + e + "\n}\n";
+    };
+    const auto prune = [](const std::string& e) {
+        return "flow F on M {\n graph g = base |> prune_edges K where " + e + "\n}\n";
+    };
+    const struct {
+        const char* form;
+        std::function<std::string(size_t)> text;
+        std::string outcome;
+    } forms[] = {
+        {"parentheses", [&](size_t n) { return metric(repeat("(", n) + "1" + repeat(")", n)); },
+         "ok"},
+        {"negations", [&](size_t n) { return metric(repeat("-", n) + "1"); }, "ok"},
+        {"not", [&](size_t n) { return rule(repeat("not ", n) + "true"); }, "ok"},
+        {"metric calls",
+         [&](size_t n) { return metric(repeat("abs(", n) + "1" + repeat(")", n)); }, "ok"},
+        {"rule calls", [&](size_t n) { return rule(repeat("f(", n) + "a" + repeat(")", n)); },
+         "ok"},
+        {"prune calls",
+         [&](size_t n) { return prune(repeat("f(", n) + "weight(edge)" + repeat(")", n)); },
+         "ok"},
+        {"exists",
+         [&](size_t n) {
+             return rule(repeat("exists (a:P)-[e:K]->(b:P) where ", n) + "prob(e) > 0.5");
+         },
+         "ok"},
+        {"builders",
+         [&](size_t n) {
+             return metric(repeat("nodes(P) |> sum(by = ", n) + "1" + repeat(")", n));
+         },
+         "ok"},
+        {"pipelines in steps",
+         [&](size_t n) { return metric(repeat("nodes(P) |> where ", n) + "1 |> count()"); },
+         "Missing terminal aggregate in metric builder"},
+    };
+    for (const auto& f : forms) {
+        const size_t parses = deepest_parsing(f.text);
+        const size_t too_deep = parses + 1;
+        const std::string deepest = f.text(parses);
+        EXPECT_TRUE(compile_outcome(f.text(too_deep))
+                        .ends_with("= nesting too deep (more than 12000 nested rules)"))
+            << f.form;
+        std::string outcome;
+        morvane::testing::run_on_stack_of(256 * 1024, [&] { outcome = compile_outcome(deepest); });
+        EXPECT_EQ(outcome, f.outcome) << f.form << " at " << parses << " levels";
+    }
+    // A pipeline is a repetition, not a nesting: as long as it likes.
+    std::string outcome;
+    const std::string pipeline =
+        metric("nodes(P)" + repeat(" |> where 1 > 0", 20000) + " |> count()");
+    morvane::testing::run_on_stack_of(256 * 1024, [&] { outcome = compile_outcome(pipeline); });
+    EXPECT_EQ(outcome, "ok");
 }
 
 TEST(ParseAndValidate, ValidProgramIsTheBuiltTree) {

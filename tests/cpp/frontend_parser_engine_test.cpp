@@ -8,12 +8,14 @@
 #include "frontend/parser/peg.hpp"
 #include "frontend/support/panic.hpp"
 #include "frontend_parser_test_support.hpp"
+#include "small_stack.hpp"
 
 namespace morvane::frontend::parser::peg {
 namespace {
 
 using parser::testing::render;
 using parser::testing::RuleNames;
+using morvane::testing::repeat;
 
 // A test grammar: rules are numbered in the order given.
 struct TestGrammar {
@@ -249,6 +251,85 @@ TEST(PegEngine, RefusesNestingBeyondTheLimit) {
     EXPECT_EQ(error.text(),
               " --> 1:11\n  |\n1 | ((((((((((((x))))))))))))\n  |           ^---\n  |\n"
               "  = nesting too deep (more than 10 nested rules)");
+}
+
+// An operand that ends in a postfix makes the enclosing postfix retry its
+// suffix where the inner one failed: without a memo each level of nesting
+// doubles the work. Memoising the suffix must change nothing but the time:
+// trees, errors and the nesting limit stay exactly as they were.
+TEST(PegEngine, MemoisingChangesOnlyTheTime) {
+    const auto grammar = [](bool memoised, uint32_t max_depth) {
+        return TestGrammar({{"EOI", N},
+                            {"WHITESPACE", S},
+                            {"COMMENT", S},
+                            {"post", N},
+                            {"operand", S},
+                            {"suffix", N, memoised},
+                            {"word", A},
+                            {"whole", N}},
+                           R"g(
+WHITESPACE = " "+
+COMMENT = "/*" ~ (!"*/" ~ ANY)* ~ "*/"
+post = operand ~ suffix*
+operand = "e" ~ post | word
+suffix = "(" ~ post ~ ")"
+word = "f"
+whole = post ~ EOI
+)g",
+                           max_depth);
+    };
+    std::vector<std::string> texts;
+    for (size_t k = 0; k <= 5; ++k) {
+        const std::string open = repeat("ef(", k);
+        const std::string close(k, ')');
+        for (const char* inner : {"", "f", "f f", "f /* c */", "f /* c", "e"}) {
+            texts.push_back(open + inner);
+            texts.push_back(open + inner + close);
+            texts.push_back(open + inner + close.substr(0, k / 2) + "]" + close.substr(k / 2));
+        }
+    }
+    for (const uint32_t max_depth : {Grammar::kDefaultMaxDepth, 5u, 8u, 12u}) {
+        const TestGrammar plain = grammar(false, max_depth);
+        const TestGrammar memo = grammar(true, max_depth);
+        for (const std::string& text : texts) {
+            EXPECT_EQ(memo.parse("whole", text), plain.parse("whole", text)) << text;
+        }
+    }
+    const TestGrammar memo = grammar(true, Grammar::kDefaultMaxDepth);
+    EXPECT_EQ(memo.parse("whole", repeat("ef(", 100)), "error 1:301 expected word");
+}
+
+// A remembered failure stands for a run of its rule only with all the run's
+// effects: the entries it adds to the expected list (two entries where one
+// would stand for the enclosing rule), and the nesting it needs (a replay
+// deeper down the stack than the first run may go too deep).
+TEST(PegEngine, ReplayedFailuresHaveTheRunsEffects) {
+    const auto grammar = [](bool memoised, uint32_t max_depth) {
+        return TestGrammar({{"EOI", N},
+                            {"twice", N},
+                            {"deeper", N},
+                            {"nest", N},
+                            {"more", N},
+                            {"tail", N, memoised}},
+                           R"(
+twice = tail ~ "1" | tail ~ "2"
+deeper = tail ~ "1" | nest
+nest = more
+more = tail ~ "2"
+tail = "x" ~ "z"
+)",
+                           max_depth);
+    };
+    for (const uint32_t max_depth : {Grammar::kDefaultMaxDepth, 3u}) {
+        const TestGrammar plain = grammar(false, max_depth);
+        const TestGrammar memo = grammar(true, max_depth);
+        for (const char* start : {"twice", "deeper"}) {
+            for (const char* text : {"y", "xy", "xz1", "xz2"}) {
+                EXPECT_EQ(memo.parse(start, text), plain.parse(start, text))
+                    << start << " " << text;
+            }
+        }
+    }
 }
 
 TEST(PegEngine, RefusesMalformedGrammars) {

@@ -3,6 +3,8 @@
 // any stack.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -160,6 +162,35 @@ TEST(ValidateChecks, DeepOperatorAndFieldChainsAreWalkedWithoutRecursion) {
         const ast::ProgramAst p = with_expression(c.where, c.make());
         EXPECT_EQ(validate_tree(p), c.expected) << c.where;
     }
+}
+
+
+// Sub-queries extend the rule's scope and undo the extension, so checking
+// n nested sub-queries, each binding names of its own, takes time linear
+// in n: four times the nesting takes about four times as long, not sixteen.
+TEST(ValidateChecks, NestedSubQueriesTakeLinearTime) {
+    const auto nested = [](size_t levels) {
+        std::optional<ast::ExprAst> where = ast::boolean(true);
+        for (size_t i = levels; i-- > 0;) {
+            const std::string n = std::to_string(i);
+            where = ast::exists({{"s" + n, "P"}, {"e" + n, "K"}, {"d" + n, "P"}},
+                                std::move(where), false);
+        }
+        return with_expression("rule", std::move(*where));
+    };
+    const auto seconds = [](const ast::ProgramAst& p) {
+        double best = 1e9;
+        for (int run = 0; run < 5; ++run) {
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(validate_tree(p), "ok");
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            best = std::min(best, took.count());
+        }
+        return best;
+    };
+    const double shallow = seconds(nested(300));
+    const double deep = seconds(nested(1200));
+    EXPECT_LT(deep, 8 * shallow) << shallow << " s for 300 levels, " << deep << " s for 1200";
 }
 
 }  // namespace
