@@ -7,6 +7,7 @@
 #include <string>
 #include <variant>
 
+#include "core/engine/expr_utils.hpp"
 #include "core/engine/operator_walk.hpp"
 #include "frontend/support/fill.hpp"
 #include "frontend/support/number_text.hpp"
@@ -16,6 +17,7 @@ namespace morvane::core::metrics {
 namespace {
 
 using engine::EdgeId;
+using engine::inv_norm_cdf;
 using frontend::ast::UnaryOp;
 
 [[noreturn]] void fail(std::string message) {
@@ -37,40 +39,6 @@ std::string_view identifier(const ExprAst& e) {
     const auto* v = std::get_if<ExprAst::Var>(&e.node);
     if (v == nullptr) fail("expected identifier-like argument");
     return v->name;
-}
-
-// ---------------------------------------------------------------------------
-// The inverse standard normal distribution function, by Acklam's rational
-// approximation (relative error below 1.15e-9), without a refinement step.
-
-double inv_norm_cdf(double p) {
-    static constexpr double a[] = {-3.969683028665376e+01, 2.209460984245205e+02,
-                                   -2.759285104469687e+02, 1.383577518672690e+02,
-                                   -3.066479806614716e+01, 2.506628277459239e+00};
-    static constexpr double b[] = {-5.447609879822406e+01, 1.615858368580409e+02,
-                                   -1.556989798598866e+02, 6.680131188771972e+01,
-                                   -1.328068155288572e+01};
-    static constexpr double c[] = {-7.784894002430293e-03, -3.223964580411365e-01,
-                                   -2.400758277161838e+00, -2.549732539343734e+00,
-                                   4.374664141464968e+00,  2.938163982698783e+00};
-    static constexpr double d[] = {7.784695709041462e-03, 3.224671290700398e-01,
-                                   2.445134137142996e+00, 3.754408661907416e+00};
-    static constexpr double kLow = 0.02425;
-    static constexpr double kHigh = 0.97575;
-
-    if (std::isnan(p)) return p;
-    if (p <= 0.0) return -HUGE_VAL;
-    if (p >= 1.0) return HUGE_VAL;
-    const auto tail = [](double q) {
-        return (((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5]) /
-               ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1.0);
-    };
-    if (p < kLow) return tail(std::sqrt(-2.0 * std::log(p)));
-    if (p > kHigh) return -tail(std::sqrt(-2.0 * std::log(1.0 - p)));
-    const double q = p - 0.5;
-    const double r = q * q;
-    return (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) * q /
-           (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1.0);
 }
 
 // ---------------------------------------------------------------------------
