@@ -165,7 +165,8 @@ public:
         evidences_ = index_evidences(program_);
         rules_ = build_rule_defs_index(program_.rules, flow_);
         result_ = initialize_flow_result(prior_);
-        globals_ = import_metric_bindings(flow_, prior_);
+        const MetricBindings imported = import_metric_bindings(flow_, prior_);
+        globals_ = RuleGlobals(imported.begin(), imported.end());
         for (const std::size_t i : plan) {
             const ir::GraphDefIR& def = flow_.graphs[i];
             BeliefGraph graph = build_graph(def);
@@ -333,7 +334,7 @@ private:
     const Evidence& evidence_;
     EvidenceIndex evidences_;
     RuleIndex rules_;
-    MetricBindings globals_;  // what rules read: the imported metric values
+    RuleGlobals globals_;  // what rules read: the imported metric values
     FlowResult result_;
 };
 

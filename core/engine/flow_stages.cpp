@@ -26,9 +26,8 @@ std::string select_flow_model(std::span<const ModelCandidate> candidates,
 }
 
 RuleApplication apply_flow_rule(const BeliefGraph& graph, const frontend::ast::RuleDef& rule,
-                                const metrics::MetricBindings& globals) {
-    const RuleGlobals rule_globals(globals.begin(), globals.end());
-    RuleOutcome outcome = run_rule_with_globals_audit(graph, rule, rule_globals);
+                                const RuleGlobals& globals) {
+    RuleOutcome outcome = run_rule_with_globals_audit(graph, rule, globals);
     return {std::move(outcome.graph), std::move(outcome.audit.rule),
             std::move(outcome.audit.mode), outcome.audit.matches,
             outcome.audit.actions_executed};
