@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 #include <variant>
 
@@ -11,6 +12,7 @@
 #include "core/engine/operator_walk.hpp"
 #include "frontend/support/fill.hpp"
 #include "frontend/support/number_text.hpp"
+#include "frontend/support/panic.hpp"
 #include "frontend/support/stack_room.hpp"
 
 namespace morvane::core::metrics {
@@ -250,6 +252,78 @@ public:
     }
 };
 
+// Whether a node id is one of a given ascending list: a bitmap over the ids
+// when they are dense (as ids of a graph built from evidence are), a binary
+// search otherwise.
+class NodeIdSet {
+public:
+    explicit NodeIdSet(std::span<const NodeId> ascending) : ids_(ascending) {
+        if (ascending.empty()) return;
+        const std::size_t top = ascending.back().value;
+        if (top > 4 * ascending.size() + 1024) return;
+        bits_.assign(top + 1, false);
+        for (const NodeId id : ascending)
+            bits_[id.value] = true;
+    }
+
+    bool contains(NodeId id) const {
+        if (!bits_.empty()) return id.value < bits_.size() && bits_[id.value];
+        return std::binary_search(ids_.begin(), ids_.end(), id);
+    }
+
+private:
+    std::span<const NodeId> ids_;
+    std::vector<bool> bits_;
+};
+
+// Outgoing edges of `edge_type` from `nodes` (ascending) with probability at
+// least min_prob, read node by node in ascending id and each node's edges in
+// ascending id, as the outgoing adjacency lists them.
+std::size_t count_outgoing_in_node_order(const BeliefGraph& graph, std::span<const NodeId> nodes,
+                                         std::string_view edge_type, double min_prob) {
+    const engine::OutgoingEdgesByType adjacency = graph.adjacency_outgoing_by_type();
+    std::size_t count = 0;
+    for (const NodeId node : nodes) {
+        const auto it = adjacency.find(engine::SourceAndTypeView{node, edge_type});
+        if (it == adjacency.end()) continue;
+        for (const EdgeId edge : it->second) {
+            if (graph.prob_mean(edge) >= min_prob) ++count;
+        }
+    }
+    return count;
+}
+
+// The same count over the same edges (stored edges, then pending insertions
+// of new ids) read in stored order, which spares building the adjacency. The
+// count does not depend on the order; a failure might, so when a probability
+// cannot be read the edges are read again in node order, and the failure
+// reported is the one that order meets first.
+std::size_t count_outgoing(const BeliefGraph& graph, std::span<const NodeId> nodes,
+                           std::string_view edge_type, double min_prob) {
+    const NodeIdSet sources(nodes);
+    const engine::BeliefGraphInner& base = graph.base();
+    std::size_t count = 0;
+    const auto visit = [&](const engine::EdgeData& e) {
+        if (e.edge_type == edge_type && sources.contains(e.src) &&
+            graph.prob_mean(e.id) >= min_prob) {
+            ++count;
+        }
+    };
+    try {
+        for (const engine::EdgeData& e : base.edges)
+            visit(e);
+        for (const engine::GraphDelta& d : graph.deltas()) {
+            const auto* insert = std::get_if<engine::GraphDelta::EdgeInsert>(&d.change);
+            if (insert != nullptr && !base.edge_index.find(insert->id)) visit(insert->data);
+        }
+    } catch (const ExecError&) {
+        return count_outgoing_in_node_order(graph, nodes, edge_type, min_prob);
+    } catch (const support::Panic&) {
+        return count_outgoing_in_node_order(graph, nodes, edge_type, min_prob);
+    }
+    return count;
+}
+
 class AvgDegree final : public MetricFn {
 public:
     double eval(const BeliefGraph& graph, const MetricArgs& args,
@@ -267,15 +341,7 @@ public:
 
         const std::vector<NodeId> nodes = labelled_nodes(graph, label);
         if (nodes.empty()) return 0.0;
-        const engine::OutgoingEdgesByType adjacency = graph.adjacency_outgoing_by_type();
-        std::size_t count = 0;
-        for (const NodeId node : nodes) {
-            const auto it = adjacency.find(engine::SourceAndTypeView{node, edge_type});
-            if (it == adjacency.end()) continue;
-            for (const EdgeId edge : it->second) {
-                if (graph.prob_mean(edge) >= min_prob) ++count;
-            }
-        }
+        const std::size_t count = count_outgoing(graph, nodes, edge_type, min_prob);
         return static_cast<double>(count) / static_cast<double>(nodes.size());
     }
 };
