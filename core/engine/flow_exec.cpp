@@ -345,11 +345,26 @@ FlowResult run_road(const ir::ProgramIR& optimized, std::string_view flow_name,
     return FlowRun<Evaluator, Evidence>(optimized, flow, prior, evaluator, evidence).run();
 }
 
+// The run_flow path on the optimized program: the backend's lock is taken
+// once the program is optimized and held to the end of the run.
+FlowResult run_optimized(CraneliftJitExecutionBackend& backend, const ir::ProgramIR& optimized,
+                         std::string_view flow_name, const FlowResult* prior) {
+    CraneliftExprEvaluator evaluator = backend.lock();
+    const auto evidence = [&optimized](const ir::EvidenceIR& block) {
+        return build_flow_evidence_graph(block, optimized);
+    };
+    return run_road(optimized, flow_name, prior, evaluator, evidence);
+}
+
 }  // namespace
 
 FlowResult run_flow(const frontend::ast::ProgramAst& program, std::string_view flow_name,
                     const FlowResult* prior) {
-    return run_flow_ir(ir::ProgramIR::from(program), flow_name, prior);
+    // The lowered program is used up by optimizing it: its evidence blocks
+    // move rather than being copied once more.
+    const ir::ProgramIR optimized = ir::ProgramIR::from(program).optimized();
+    CraneliftJitExecutionBackend backend;
+    return run_optimized(backend, optimized, flow_name, prior);
 }
 
 FlowResult run_flow_ir(const ir::ProgramIR& program, std::string_view flow_name,
@@ -360,12 +375,7 @@ FlowResult run_flow_ir(const ir::ProgramIR& program, std::string_view flow_name,
 
 FlowResult run_flow_ir(CraneliftJitExecutionBackend& backend, const ir::ProgramIR& program,
                        std::string_view flow_name, const FlowResult* prior) {
-    const ir::ProgramIR optimized = program.optimized();
-    CraneliftExprEvaluator evaluator = backend.lock();
-    const auto evidence = [&optimized](const ir::EvidenceIR& block) {
-        return build_flow_evidence_graph(block, optimized);
-    };
-    return run_road(optimized, flow_name, prior, evaluator, evidence);
+    return run_optimized(backend, program.optimized(), flow_name, prior);
 }
 
 FlowResult run_flow_with_builder(const frontend::ast::ProgramAst& program,
