@@ -140,6 +140,20 @@ EdgeClasses classify_edges(const BeliefGraph& graph, std::string_view edge_type)
     return classes;
 }
 
+// Edge ids are stored in ascending order as a rule, so sorting them is
+// mostly a check.
+void sort_ascending(std::vector<EdgeId>& ids) {
+    if (!std::is_sorted(ids.begin(), ids.end())) std::sort(ids.begin(), ids.end());
+}
+
+// The ids of `a` and of the ascending `b` together, ascending.
+std::vector<EdgeId> merge_ascending(std::vector<EdgeId>& a, const std::vector<EdgeId>& b) {
+    sort_ascending(a);
+    std::vector<EdgeId> merged(a.size() + b.size());
+    std::merge(a.begin(), a.end(), b.begin(), b.end(), merged.begin());
+    return merged;
+}
+
 // A new graph with every node of `working` and the edges of `kept`
 // (ascending). `working` is materialised first when changes are pending, so
 // the rebuild sees them; it is not otherwise changed.
@@ -271,14 +285,15 @@ private:
     void prune_edges(const TransformIR::PruneEdges& prune, BeliefGraph& working,
                      const std::string& graph_name, std::size_t t) {
         EdgeClasses classes = classify_edges(working, prune.edge_type);
-        std::sort(classes.candidates.begin(), classes.candidates.end());
-        std::vector<EdgeId>& kept = classes.others;
+        sort_ascending(classes.candidates);
+        std::vector<EdgeId> kept_candidates;
+        kept_candidates.reserve(classes.candidates.size());
         for (const EdgeId edge : classes.candidates) {
             const double value = evaluator_.eval_prune_predicate(flow_.name, graph_name, t,
                                                                  prune.predicate, working, edge);
-            if (value == 0.0) kept.push_back(edge);
+            if (value == 0.0) kept_candidates.push_back(edge);
         }
-        std::sort(kept.begin(), kept.end());
+        const std::vector<EdgeId> kept = merge_ascending(classes.others, kept_candidates);
         BeliefGraph pruned = rebuild_pruned_graph(working, kept);
         working = std::move(pruned);
     }
