@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -24,6 +23,7 @@
 #include <vector>
 
 #include "core/engine/belief_propagation.hpp"
+#include "thread_seconds.hpp"
 
 namespace morvane::core::engine {
 namespace {
@@ -94,19 +94,26 @@ BeliefGraph torus(uint32_t side) {
 uint64_t messages_per_sweep(Shape shape, uint32_t size) {
     switch (shape) {
         case kGroupsLocal:
-        case kGroupsScattered: return uint64_t{size} * 6;  // 3 + 3 neighbours
-        case kHub: return uint64_t{size} * (size - 1);
-        case kTorus: return uint64_t{size} * size * 2 * 2;  // 2 edges, 1 + 1 neighbours
+        case kGroupsScattered:
+            return uint64_t{size} * 6;  // 3 + 3 neighbours
+        case kHub:
+            return uint64_t{size} * (size - 1);
+        case kTorus:
+            return uint64_t{size} * size * 2 * 2;  // 2 edges, 1 + 1 neighbours
     }
     return 0;
 }
 
 BeliefGraph make_graph(Shape shape, uint32_t size) {
     switch (shape) {
-        case kGroupsLocal: return groups_of_four(size, false);
-        case kGroupsScattered: return groups_of_four(size, true);
-        case kHub: return hub(size);
-        case kTorus: return torus(size);
+        case kGroupsLocal:
+            return groups_of_four(size, false);
+        case kGroupsScattered:
+            return groups_of_four(size, true);
+        case kHub:
+            return hub(size);
+        case kTorus:
+            return torus(size);
     }
     return BeliefGraph();
 }
@@ -140,13 +147,7 @@ void BM_Call(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(messages), benchmark::Counter::kIsRate);
 }
 
-// CPU time of this thread: the machine is shared, so wall time would also
-// count other processes.
-double thread_seconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
+using bench::thread_seconds;
 
 double seconds_of_call(const BeliefGraph& g, std::size_t sweeps) {
     // A tolerance no change falls below: exactly `sweeps` sweeps run.

@@ -4,18 +4,22 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 #include <variant>
 
+#include "core/engine/expr_utils.hpp"
 #include "core/engine/operator_walk.hpp"
 #include "frontend/support/fill.hpp"
 #include "frontend/support/number_text.hpp"
+#include "frontend/support/panic.hpp"
 #include "frontend/support/stack_room.hpp"
 
 namespace morvane::core::metrics {
 namespace {
 
 using engine::EdgeId;
+using engine::inv_norm_cdf;
 using frontend::ast::UnaryOp;
 
 [[noreturn]] void fail(std::string message) {
@@ -37,40 +41,6 @@ std::string_view identifier(const ExprAst& e) {
     const auto* v = std::get_if<ExprAst::Var>(&e.node);
     if (v == nullptr) fail("expected identifier-like argument");
     return v->name;
-}
-
-// ---------------------------------------------------------------------------
-// The inverse standard normal distribution function, by Acklam's rational
-// approximation (relative error below 1.15e-9), without a refinement step.
-
-double inv_norm_cdf(double p) {
-    static constexpr double a[] = {-3.969683028665376e+01, 2.209460984245205e+02,
-                                   -2.759285104469687e+02, 1.383577518672690e+02,
-                                   -3.066479806614716e+01, 2.506628277459239e+00};
-    static constexpr double b[] = {-5.447609879822406e+01, 1.615858368580409e+02,
-                                   -1.556989798598866e+02, 6.680131188771972e+01,
-                                   -1.328068155288572e+01};
-    static constexpr double c[] = {-7.784894002430293e-03, -3.223964580411365e-01,
-                                   -2.400758277161838e+00, -2.549732539343734e+00,
-                                   4.374664141464968e+00,  2.938163982698783e+00};
-    static constexpr double d[] = {7.784695709041462e-03, 3.224671290700398e-01,
-                                   2.445134137142996e+00, 3.754408661907416e+00};
-    static constexpr double kLow = 0.02425;
-    static constexpr double kHigh = 0.97575;
-
-    if (std::isnan(p)) return p;
-    if (p <= 0.0) return -HUGE_VAL;
-    if (p >= 1.0) return HUGE_VAL;
-    const auto tail = [](double q) {
-        return (((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5]) /
-               ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1.0);
-    };
-    if (p < kLow) return tail(std::sqrt(-2.0 * std::log(p)));
-    if (p > kHigh) return -tail(std::sqrt(-2.0 * std::log(1.0 - p)));
-    const double q = p - 0.5;
-    const double r = q * q;
-    return (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) * q /
-           (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1.0);
 }
 
 // ---------------------------------------------------------------------------
@@ -282,6 +252,78 @@ public:
     }
 };
 
+// Whether a node id is one of a given ascending list: a bitmap over the ids
+// when they are dense (as ids of a graph built from evidence are), a binary
+// search otherwise.
+class NodeIdSet {
+public:
+    explicit NodeIdSet(std::span<const NodeId> ascending) : ids_(ascending) {
+        if (ascending.empty()) return;
+        const std::size_t top = ascending.back().value;
+        if (top > 4 * ascending.size() + 1024) return;
+        bits_.assign(top + 1, false);
+        for (const NodeId id : ascending)
+            bits_[id.value] = true;
+    }
+
+    bool contains(NodeId id) const {
+        if (!bits_.empty()) return id.value < bits_.size() && bits_[id.value];
+        return std::binary_search(ids_.begin(), ids_.end(), id);
+    }
+
+private:
+    std::span<const NodeId> ids_;
+    std::vector<bool> bits_;
+};
+
+// Outgoing edges of `edge_type` from `nodes` (ascending) with probability at
+// least min_prob, read node by node in ascending id and each node's edges in
+// ascending id, as the outgoing adjacency lists them.
+std::size_t count_outgoing_in_node_order(const BeliefGraph& graph, std::span<const NodeId> nodes,
+                                         std::string_view edge_type, double min_prob) {
+    const engine::OutgoingEdgesByType adjacency = graph.adjacency_outgoing_by_type();
+    std::size_t count = 0;
+    for (const NodeId node : nodes) {
+        const auto it = adjacency.find(engine::SourceAndTypeView{node, edge_type});
+        if (it == adjacency.end()) continue;
+        for (const EdgeId edge : it->second) {
+            if (graph.prob_mean(edge) >= min_prob) ++count;
+        }
+    }
+    return count;
+}
+
+// The same count over the same edges (stored edges, then pending insertions
+// of new ids) read in stored order, which spares building the adjacency. The
+// count does not depend on the order; a failure might, so when a probability
+// cannot be read the edges are read again in node order, and the failure
+// reported is the one that order meets first.
+std::size_t count_outgoing(const BeliefGraph& graph, std::span<const NodeId> nodes,
+                           std::string_view edge_type, double min_prob) {
+    const NodeIdSet sources(nodes);
+    const engine::BeliefGraphInner& base = graph.base();
+    std::size_t count = 0;
+    const auto visit = [&](const engine::EdgeData& e) {
+        if (e.edge_type == edge_type && sources.contains(e.src) &&
+            graph.prob_mean(e.id) >= min_prob) {
+            ++count;
+        }
+    };
+    try {
+        for (const engine::EdgeData& e : base.edges)
+            visit(e);
+        for (const engine::GraphDelta& d : graph.deltas()) {
+            const auto* insert = std::get_if<engine::GraphDelta::EdgeInsert>(&d.change);
+            if (insert != nullptr && !base.edge_index.find(insert->id)) visit(insert->data);
+        }
+    } catch (const ExecError&) {
+        return count_outgoing_in_node_order(graph, nodes, edge_type, min_prob);
+    } catch (const support::Panic&) {
+        return count_outgoing_in_node_order(graph, nodes, edge_type, min_prob);
+    }
+    return count;
+}
+
 class AvgDegree final : public MetricFn {
 public:
     double eval(const BeliefGraph& graph, const MetricArgs& args,
@@ -299,15 +341,7 @@ public:
 
         const std::vector<NodeId> nodes = labelled_nodes(graph, label);
         if (nodes.empty()) return 0.0;
-        const engine::OutgoingEdgesByType adjacency = graph.adjacency_outgoing_by_type();
-        std::size_t count = 0;
-        for (const NodeId node : nodes) {
-            const auto it = adjacency.find(engine::SourceAndTypeView{node, edge_type});
-            if (it == adjacency.end()) continue;
-            for (const EdgeId edge : it->second) {
-                if (graph.prob_mean(edge) >= min_prob) ++count;
-            }
-        }
+        const std::size_t count = count_outgoing(graph, nodes, edge_type, min_prob);
         return static_cast<double>(count) / static_cast<double>(nodes.size());
     }
 };

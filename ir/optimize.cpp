@@ -15,6 +15,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "frontend/ast_walk.hpp"
@@ -447,8 +448,10 @@ ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants) {
     return std::move(folded.back());
 }
 
-ProgramIR optimize_program(const ProgramIR& program) {
-    ProgramIR out{program.schemas, program.belief_models, program.evidences, {}, {}};
+namespace {
+
+// The optimized flows of `program`, and the rules they apply, folded.
+void optimize_code(const ProgramIR& program, ProgramIR& out) {
     out.flows.reserve(program.flows.size());
     for (const auto& flow : program.flows) out.flows.push_back(optimize_flow(flow));
 
@@ -458,6 +461,20 @@ ProgramIR optimize_program(const ProgramIR& program) {
     for (const auto& rule : program.rules) {
         if (applied.contains(rule.name)) out.rules.push_back(fold_rule(rule));
     }
+}
+
+}  // namespace
+
+ProgramIR optimize_program(const ProgramIR& program) {
+    ProgramIR out{program.schemas, program.belief_models, program.evidences, {}, {}};
+    optimize_code(program, out);
+    return out;
+}
+
+ProgramIR optimize_program(ProgramIR&& program) {
+    ProgramIR out{std::move(program.schemas), std::move(program.belief_models),
+                  std::move(program.evidences), {}, {}};
+    optimize_code(program, out);
     return out;
 }
 

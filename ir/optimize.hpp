@@ -39,5 +39,8 @@ ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants);
 // The optimized copy of `program`; schemas, belief models and evidence
 // blocks are carried over unchanged.
 ProgramIR optimize_program(const ProgramIR& program);
+// The same, moving the carried-over parts out of `program` instead of
+// copying them (evidence blocks can be large).
+ProgramIR optimize_program(ProgramIR&& program);
 
 }  // namespace morvane::ir

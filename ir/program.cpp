@@ -2,6 +2,8 @@
 // lowering of its kind.
 #include "ir/program.hpp"
 
+#include <utility>
+
 #include "ir/optimize.hpp"
 
 namespace morvane::ir {
@@ -17,6 +19,8 @@ ProgramIR ProgramIR::from(const ast::ProgramAst& program) {
     return out;
 }
 
-ProgramIR ProgramIR::optimized() const { return optimize_program(*this); }
+ProgramIR ProgramIR::optimized() const& { return optimize_program(*this); }
+
+ProgramIR ProgramIR::optimized() && { return optimize_program(std::move(*this)); }
 
 }  // namespace morvane::ir

@@ -26,7 +26,9 @@ struct ProgramIR {
     static ProgramIR from(const ast::ProgramAst& program);
 
     // The optimized copy (see ir/optimize.hpp); this program is unchanged.
-    ProgramIR optimized() const;
+    ProgramIR optimized() const&;
+    // The same from a program that is used up by it.
+    ProgramIR optimized() &&;
 };
 
 }  // namespace morvane::ir

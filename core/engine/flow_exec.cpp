@@ -140,6 +140,20 @@ EdgeClasses classify_edges(const BeliefGraph& graph, std::string_view edge_type)
     return classes;
 }
 
+// Edge ids are stored in ascending order as a rule, so sorting them is
+// mostly a check.
+void sort_ascending(std::vector<EdgeId>& ids) {
+    if (!std::is_sorted(ids.begin(), ids.end())) std::sort(ids.begin(), ids.end());
+}
+
+// The ids of `a` and of the ascending `b` together, ascending.
+std::vector<EdgeId> merge_ascending(std::vector<EdgeId>& a, const std::vector<EdgeId>& b) {
+    sort_ascending(a);
+    std::vector<EdgeId> merged(a.size() + b.size());
+    std::merge(a.begin(), a.end(), b.begin(), b.end(), merged.begin());
+    return merged;
+}
+
 // A new graph with every node of `working` and the edges of `kept`
 // (ascending). `working` is materialised first when changes are pending, so
 // the rebuild sees them; it is not otherwise changed.
@@ -165,7 +179,8 @@ public:
         evidences_ = index_evidences(program_);
         rules_ = build_rule_defs_index(program_.rules, flow_);
         result_ = initialize_flow_result(prior_);
-        globals_ = import_metric_bindings(flow_, prior_);
+        const MetricBindings imported = import_metric_bindings(flow_, prior_);
+        globals_ = RuleGlobals(imported.begin(), imported.end());
         for (const std::size_t i : plan) {
             const ir::GraphDefIR& def = flow_.graphs[i];
             BeliefGraph graph = build_graph(def);
@@ -270,14 +285,15 @@ private:
     void prune_edges(const TransformIR::PruneEdges& prune, BeliefGraph& working,
                      const std::string& graph_name, std::size_t t) {
         EdgeClasses classes = classify_edges(working, prune.edge_type);
-        std::sort(classes.candidates.begin(), classes.candidates.end());
-        std::vector<EdgeId>& kept = classes.others;
+        sort_ascending(classes.candidates);
+        std::vector<EdgeId> kept_candidates;
+        kept_candidates.reserve(classes.candidates.size());
         for (const EdgeId edge : classes.candidates) {
             const double value = evaluator_.eval_prune_predicate(flow_.name, graph_name, t,
                                                                  prune.predicate, working, edge);
-            if (value == 0.0) kept.push_back(edge);
+            if (value == 0.0) kept_candidates.push_back(edge);
         }
-        std::sort(kept.begin(), kept.end());
+        const std::vector<EdgeId> kept = merge_ascending(classes.others, kept_candidates);
         BeliefGraph pruned = rebuild_pruned_graph(working, kept);
         working = std::move(pruned);
     }
@@ -333,7 +349,7 @@ private:
     const Evidence& evidence_;
     EvidenceIndex evidences_;
     RuleIndex rules_;
-    MetricBindings globals_;  // what rules read: the imported metric values
+    RuleGlobals globals_;  // what rules read: the imported metric values
     FlowResult result_;
 };
 
@@ -344,11 +360,26 @@ FlowResult run_road(const ir::ProgramIR& optimized, std::string_view flow_name,
     return FlowRun<Evaluator, Evidence>(optimized, flow, prior, evaluator, evidence).run();
 }
 
+// The run_flow path on the optimized program: the backend's lock is taken
+// once the program is optimized and held to the end of the run.
+FlowResult run_optimized(CraneliftJitExecutionBackend& backend, const ir::ProgramIR& optimized,
+                         std::string_view flow_name, const FlowResult* prior) {
+    CraneliftExprEvaluator evaluator = backend.lock();
+    const auto evidence = [&optimized](const ir::EvidenceIR& block) {
+        return build_flow_evidence_graph(block, optimized);
+    };
+    return run_road(optimized, flow_name, prior, evaluator, evidence);
+}
+
 }  // namespace
 
 FlowResult run_flow(const frontend::ast::ProgramAst& program, std::string_view flow_name,
                     const FlowResult* prior) {
-    return run_flow_ir(ir::ProgramIR::from(program), flow_name, prior);
+    // The lowered program is used up by optimizing it: its evidence blocks
+    // move rather than being copied once more.
+    const ir::ProgramIR optimized = ir::ProgramIR::from(program).optimized();
+    CraneliftJitExecutionBackend backend;
+    return run_optimized(backend, optimized, flow_name, prior);
 }
 
 FlowResult run_flow_ir(const ir::ProgramIR& program, std::string_view flow_name,
@@ -359,12 +390,7 @@ FlowResult run_flow_ir(const ir::ProgramIR& program, std::string_view flow_name,
 
 FlowResult run_flow_ir(CraneliftJitExecutionBackend& backend, const ir::ProgramIR& program,
                        std::string_view flow_name, const FlowResult* prior) {
-    const ir::ProgramIR optimized = program.optimized();
-    CraneliftExprEvaluator evaluator = backend.lock();
-    const auto evidence = [&optimized](const ir::EvidenceIR& block) {
-        return build_flow_evidence_graph(block, optimized);
-    };
-    return run_road(optimized, flow_name, prior, evaluator, evidence);
+    return run_optimized(backend, program.optimized(), flow_name, prior);
 }
 
 FlowResult run_flow_with_builder(const frontend::ast::ProgramAst& program,

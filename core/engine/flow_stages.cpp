@@ -26,18 +26,16 @@ std::string select_flow_model(std::span<const ModelCandidate> candidates,
 }
 
 RuleApplication apply_flow_rule(const BeliefGraph& graph, const frontend::ast::RuleDef& rule,
-                                const metrics::MetricBindings& globals) {
-    const RuleGlobals rule_globals(globals.begin(), globals.end());
-    RuleOutcome outcome = run_rule_with_globals_audit(graph, rule, rule_globals);
-    return {std::move(outcome.graph), std::move(outcome.audit.rule),
-            std::move(outcome.audit.mode), outcome.audit.matches,
-            outcome.audit.actions_executed};
+                                const RuleGlobals& globals) {
+    RuleOutcome outcome = run_rule_with_globals_audit(graph, rule, globals);
+    return {std::move(outcome.graph), std::move(outcome.audit.rule), std::move(outcome.audit.mode),
+            outcome.audit.matches, outcome.audit.actions_executed};
 }
 
 BeliefInference infer_flow_beliefs(const BeliefGraph& graph) {
-    auto [inferred, d] = run_loopy_belief_propagation_with_config_diagnostics(graph,
-                                                                               kFlowPropagation);
-    return {std::move(inferred),        d.iterations_run, d.max_iterations, d.converged,
+    auto [inferred, d] =
+        run_loopy_belief_propagation_with_config_diagnostics(graph, kFlowPropagation);
+    return {std::move(inferred),       d.iterations_run, d.max_iterations,          d.converged,
             d.final_max_message_delta, d.variable_count, d.connected_variable_count};
 }
 

@@ -17,7 +17,7 @@
 
 #include "core/engine/graph.hpp"
 #include "core/engine/model_selection.hpp"
-#include "core/metrics.hpp"
+#include "core/engine/rule_expr_context.hpp"
 #include "frontend/ast.hpp"
 #include "ir/evidence.hpp"
 #include "ir/program.hpp"
@@ -45,7 +45,7 @@ struct RuleApplication {
 // Runs `rule` over `graph`; the rule reads `globals` (the flow's imported
 // metric values) besides its own variables.
 RuleApplication apply_flow_rule(const BeliefGraph& graph, const frontend::ast::RuleDef& rule,
-                                const metrics::MetricBindings& globals);
+                                const RuleGlobals& globals);
 
 // Loopy belief propagation with the fixed configuration of flows.
 struct BeliefInference {

@@ -19,6 +19,7 @@
 
 #include "core/engine/expr_eval.hpp"
 #include "core/engine/graph_change.hpp"
+#include "core/engine/operator_walk.hpp"
 #include "core/engine/rule_candidates.hpp"
 #include "frontend/support/fill.hpp"
 #include "frontend/support/stack_room.hpp"
@@ -67,43 +68,17 @@ public:
     explicit WhereEvaluator(const BeliefGraph& graph) : graph_(graph), index_(graph) {}
 
     double eval(const ExprAst& expr, const RuleExprContext& ctx) {
-        // Post-order over the operators, as the expression evaluator does; the
-        // leaves are exists tests or go to the expression evaluator.
-        struct Task {
-            const ExprAst* expr;
-            bool combine;
-        };
-        SmallVector<Task, 32> tasks;
-        SmallVector<double, 16> values;
-        tasks.push_back({&expr, false});
-        while (!tasks.empty()) {
-            const Task task = tasks.back();
-            tasks.pop_back();
-            const ExprAst& e = *task.expr;
-            if (const auto* u = std::get_if<ExprAst::Unary>(&e.node)) {
-                if (task.combine) {
-                    values.back() = eval_unary_op(u->op, values.back());
-                } else {
-                    tasks.push_back({&e, true});
-                    tasks.push_back({u->expr.get(), false});
+        // The operators as the expression evaluator walks them; the leaves
+        // are exists tests or go to the expression evaluator.
+        return *walk_operators<double>(
+            expr,
+            [&](const ExprAst& leaf) -> std::optional<double> {
+                if (const auto* ex = std::get_if<ExprAst::Exists>(&leaf.node)) {
+                    return eval_exists(*ex, ctx);
                 }
-            } else if (const auto* b = std::get_if<ExprAst::Binary>(&e.node)) {
-                if (task.combine) {
-                    const double rhs = values.back();
-                    values.pop_back();
-                    values.back() = eval_binary_op(b->op, values.back(), rhs);
-                } else {
-                    tasks.push_back({&e, true});
-                    tasks.push_back({b->right.get(), false});
-                    tasks.push_back({b->left.get(), false});
-                }
-            } else if (const auto* ex = std::get_if<ExprAst::Exists>(&e.node)) {
-                values.push_back(eval_exists(*ex, ctx));
-            } else {
-                values.push_back(eval_expr_core(e, graph_, ctx));
-            }
-        }
-        return values.back();
+                return eval_expr_core(leaf, graph_, ctx);
+            },
+            eval_unary_op, eval_binary_op);
     }
 
 private:

@@ -1,6 +1,7 @@
 // Flow runs: the graph plan and the rule index, graphs taken from a prior
 // run, snapshots, pruning, metrics with imports and exports, graph exports,
-// the run's errors, and the same results on both entry paths.
+// the run's errors, the same results on both entry paths, and metrics of
+// compiled programs whose names or arguments need care.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -10,32 +11,15 @@
 
 #include "core/engine/flow_exec.hpp"
 #include "core/engine/flow_plan.hpp"
-#include "frontend/parser/parse_program.hpp"
+#include "core_flow_test_support.hpp"
 #include "ir/program.hpp"
 
 namespace morvane::core::engine {
 namespace {
 
 namespace ast = frontend::ast;
-
-ast::ProgramAst program_of(std::string_view source) {
-    try {
-        return frontend::parser::parse_program(source);
-    } catch (const frontend::FrontendError& e) {
-        ADD_FAILURE() << e.parse_text();
-        return {};
-    }
-}
-
-template <typename F>
-std::optional<ExecError> error_of(F&& call) {
-    try {
-        call();
-    } catch (const ExecError& e) {
-        return e;
-    }
-    return std::nullopt;
-}
+using flow_test::error_of;
+using flow_test::program_of;
 
 // `nodes` nodes labelled L with x = 0, 1, 2, ...; T edges i -> i+1 (mod
 // nodes) with probabilities 0.1 to 0.9 by i % 9; U edges 0 -> 1 of
@@ -220,6 +204,36 @@ TEST(FlowExec, ChainsOnAPriorResult) {
     const FlowResult empty = run("flow F on M { }", &prior);
     EXPECT_EQ(describe(empty),
               "metric export keep = 1\nmetric export prev = 5\n0 audits, 0 diagnostics\n");
+}
+
+TEST(FlowExec, ChainsOneRunOnTheNext) {
+    const ast::ProgramAst program = program_of(R"(
+        flow First on M {
+            graph base = from_graph "base"
+            graph h = base |> snapshot "whole" |> prune_edges T where prob(edge) < 0.3
+            metric n = nodes(L) |> count()
+            export h as "out"
+            export_metric n as "count"
+        }
+        flow Second on M {
+            import_metric count as c
+            graph whole = from_graph "whole"
+            graph out = from_graph "out"
+            metric twice = c * 2
+            export_metric twice as "twice"
+        })");
+    FlowResult start;
+    start.exports.insert_or_assign("base", sample_graph(6, 20, 2));
+    const FlowResult first = run_flow(program, "First", &start);
+    const std::string first_text = flow_test::result_text(first);
+    const FlowResult second = run_flow(program, "Second", &first);
+    // Graphs come from the first run's snapshots and exports, shared.
+    EXPECT_TRUE(second.graphs.at("whole").shares_base_with(first.snapshots.at("whole")));
+    EXPECT_TRUE(second.graphs.at("out").shares_base_with(first.exports.at("out")));
+    EXPECT_EQ(second.graphs.at("whole").edges().size(), 22u);
+    EXPECT_EQ(second.graphs.at("out").edges().size(), 16u);
+    EXPECT_EQ(second.metric_exports, (NameMap<double>{{"count", 6.0}, {"twice", 12.0}}));
+    EXPECT_EQ(flow_test::result_text(first), first_text);
 }
 
 TEST(FlowExec, SnapshotsAndPrunes) {
@@ -422,6 +436,127 @@ TEST(FlowExec, TheBuilderBuildsEachEvidenceGraphInPlanOrder) {
     const auto error = error_of([&] { run_flow_with_builder(program, "F", failing); });
     ASSERT_TRUE(error);
     EXPECT_EQ(*error, ExecError::validation("no such model"));
+}
+
+// Evidence of `edges` T edges, each with its own mix of present and absent
+// observations, from 40 sources (so edges of one source are coupled).
+std::string evidence_program(int edges) {
+    std::string source = R"(
+        schema S { node P { x: Real } edge T {} }
+        belief_model M on S {
+            node P { x ~ Gaussian(mean = 0, precision = 1) }
+            edge T { exist ~ Bernoulli(prior = 0.5) }
+        }
+        evidence E on M {
+)";
+    for (int i = 0; i < edges; ++i) {
+        const std::string edge =
+            "edge T(P[\"n" + std::to_string(i % 40) + "\"], P[\"m" + std::to_string(i) + "\"])";
+        source += "observe " + edge + " absent;\n";
+        for (int k = 0; k < i % 5; ++k)
+            source += "observe " + edge + " present;\n";
+    }
+    source += R"(}
+        flow F on M {
+            graph g = from_evidence E
+            graph h = g |> infer_beliefs |> prune_edges T where prob(edge) < 0.5
+            metric degree = avg_degree(P, T, min_prob = 0.6)
+            export h as "h"
+        })";
+    return source;
+}
+
+TEST(FlowExec, EntryPathsAgreeOnEvidenceGraphs) {
+    const ast::ProgramAst program = flow_test::compiled(evidence_program(150));
+    const std::string builder = flow_test::outcome_on(flow_test::EntryPath::Builder, program, "F");
+    CraneliftJitExecutionBackend backend;
+    const FlowResult r = run_flow_ir(backend, ir::ProgramIR::from(program), "F");
+    EXPECT_EQ(flow_test::result_text(r), builder);
+    // The predicate ran lowered from the 64th of its 150 candidates on.
+    const auto& entry = backend.state().prune_entries.at(PruneExprKey{"F", "h", 1});
+    EXPECT_EQ(entry.hits, 150u);
+    EXPECT_TRUE(entry.program.has_value());
+    // Edges with no present observation (every fifth) fall below 0.5.
+    EXPECT_EQ(r.graphs.at("h").edges().size(), 120u);
+}
+
+// A small population for the metric runs: x has posterior means 0.5, -0.5
+// and 1.0 (each observation of precision 1 against the prior's 1).
+constexpr std::string_view kPeople = R"(
+    schema S { node Person { x: Real } }
+    belief_model M on S { node Person { x ~ Gaussian(mean = 0, precision = 1) } }
+    evidence People on M {
+        observe Person["a"].x = 1;
+        observe Person["b"].x = -1;
+        observe Person["c"].x = 2;
+    }
+)";
+
+// Names that a constant metric shares with the accumulator, a label or a
+// field target are left alone by the optimizer.
+TEST(FlowExec, MetricsNamedLikeOtherNamesLeaveThoseAlone) {
+    const ast::ProgramAst program = flow_test::compiled(std::string(kPeople) + R"(
+        flow Accumulator on M {
+            graph g = from_evidence People
+            metric value = 10
+            metric folded = nodes(Person) |> fold(init = 0, step = value + 1)
+        }
+        flow Label on M {
+            graph g = from_evidence People
+            metric Person = 2
+            metric people = nodes(Person) |> count()
+        }
+        flow FieldTarget on M {
+            graph g = from_evidence People
+            metric node = 1
+            metric total = nodes(Person) |> sum(by = E[node.x])
+        })");
+    const struct {
+        const char* flow;
+        const char* metric;
+        double value;
+    } cases[] = {
+        {"Accumulator", "folded", 3.0},
+        {"Label", "people", 3.0},
+        {"FieldTarget", "total", 1.0},
+    };
+    for (const auto& c : cases) {
+        for (const auto path : {flow_test::EntryPath::Cached, flow_test::EntryPath::Builder}) {
+            const FlowResult r = flow_test::run_on(path, program, c.flow);
+            EXPECT_EQ(r.metrics.at(c.metric), c.value) << c.flow;
+        }
+    }
+}
+
+TEST(FlowExec, MetricFiltersAndSumsInAFlow) {
+    // The overflowing contribution is 1e308, written out.
+    const ast::ProgramAst program = flow_test::compiled(std::string(kPeople) + R"(
+        flow Filters on M {
+            graph g = from_evidence People
+            metric named = count_nodes(label = Person, where = E[node.x] > 0)
+            metric positional = count_nodes(Person, E[node.x] > 0)
+            metric overridden = count_nodes(Person, E[node.x] > 0, where = E[node.x] > 0.75)
+            metric summed = sum_nodes(Person, E[node.x] > 0, E[node.x])
+            metric folded = fold_nodes(Person, E[node.x] > 0, -E[node.x], 0, value * 2 + E[node.x])
+        }
+        flow Overflow on M {
+            graph g = from_evidence People
+            metric total = sum_nodes(label = Person, contrib = 1)" +
+                                                        std::string(308, '0') + ")\n}");
+    // A positional filter is read where the named one would be; the named
+    // one wins. The fold takes c (1.0) before a (0.5): 0 * 2 + 1, then 1 * 2
+    // + 0.5.
+    for (const auto path : {flow_test::EntryPath::Cached, flow_test::EntryPath::Builder}) {
+        const FlowResult r = flow_test::run_on(path, program, "Filters");
+        EXPECT_EQ(r.metrics, (NameMap<double>{{"folded", 2.5},
+                                              {"named", 2.0},
+                                              {"overridden", 1.0},
+                                              {"positional", 2.0},
+                                              {"summed", 1.5}}));
+        // Three times 1e308 overflows; a sum that is no number is no metric.
+        EXPECT_EQ(flow_test::outcome_on(path, program, "Overflow"),
+                  "Validation: metric expression produced non-finite value: NaN");
+    }
 }
 
 }  // namespace

@@ -281,6 +281,37 @@ TEST(Metrics, SumsAreCompensatedAndFinite) {
     }
 }
 
+TEST(Metrics, AvgDegreeReadsPendingEdgesAndFailsInNodeOrder) {
+    const ExprAst degree = metric_expr_of("avg_degree(L, T)");
+    const auto run = [&](const BeliefGraph& g) {
+        return outcome_of(
+            [&] { return eval_metric_expr(degree, g, MetricRegistry::with_builtins(), {}); });
+    };
+    // Edges still pending count; edges of unlabelled sources do not.
+    BeliefGraph g = nodes_graph(2);
+    const NodeId other = g.add_node("M", {});
+    g.ensure_owned();
+    g.add_edge(NodeId{0}, NodeId{1}, "T", 1.0, 1.0);
+    g.add_edge(NodeId{1}, NodeId{0}, "T", 1.0, 1.0);
+    g.add_edge(other, NodeId{0}, "T", 1.0, 1.0);
+    ASSERT_FALSE(g.deltas().empty());
+    expect_outcome(run(g), value(1.0), "pending");
+
+    // Stored first, the edge of node 1 has a category its group lacks (a
+    // broken invariant); the edge of node 0 names a group the graph lacks.
+    // Node order meets the missing group first.
+    BeliefGraph broken = nodes_graph(2);
+    broken.competing_groups_mut().insert_or_assign(
+        CompetingGroupId{0}, CompetingEdgeGroup(CompetingGroupId{0}, NodeId{1}, "T", {NodeId{0}},
+                                                DirichletPosterior({1.0})));
+    broken.insert_edge(EdgeData{EdgePosterior{EdgePosterior::Competing{CompetingGroupId{0}, 5}},
+                                SharedText("T"), engine::EdgeId{0}, NodeId{1}, NodeId{0}});
+    broken.insert_edge(EdgeData{EdgePosterior{EdgePosterior::Competing{CompetingGroupId{9}, 0}},
+                                SharedText("T"), engine::EdgeId{1}, NodeId{0}, NodeId{1}});
+    broken.ensure_owned();
+    expect_outcome(run(broken), internal("missing competing group"), "broken");
+}
+
 TEST(Metrics, RegistryReplacesAndArgumentsKeepTheLaterName) {
     struct Constant final : MetricFn {
         double eval(const BeliefGraph&, const MetricArgs& args,

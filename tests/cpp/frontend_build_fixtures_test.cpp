@@ -474,14 +474,15 @@ rule RiskFromChoice on SupplyBeliefs mode -
   soft p.capacity ~= (Mul E(p.capacity) 0.95) precision - count 3.0
 flow Plan on SupplyBeliefs
   graph contracts = from_evidence Contracts
-  graph cautious = contracts |> apply_ruleset AvoidUnreliable RiskFromChoice |> snapshot after_rules |> infer_beliefs
-  graph thorough = contracts |> apply_ruleset ReviewCheapSuppliers AvoidUnreliable RiskFromChoice |> infer_beliefs
-  graph chosen = select_model cautious thorough by EdgeBic
-  graph simplest = select_model thorough cautious by EdgeAic
+  graph reviewed = contracts |> apply_ruleset ReviewCheapSuppliers AvoidUnreliable RiskFromChoice |> snapshot after_rules
+  graph propagated = reviewed |> infer_beliefs
+  graph chosen = select_model reviewed propagated by EdgeBic
+  graph simplest = select_model propagated reviewed by EdgeAic
+  graph routes = chosen |> prune_edges ships_to (Lt prob(edge) 0.05)
   metric plants on - = count_nodes(label=Plant)
   metric riskiest on - = fold_nodes(label=Plant, order_by=E(node.risk), init=0.0, step=(Add value E(node.risk)))
   metric weighted_capacity on - = fold_nodes(label=Plant, where=(Gt degree(node, min_prob=0.5) 0.0), order_by=E(node.capacity), init=0.0, step=(Add value (Mul E(node.capacity) (Sub 1.0 E(node.risk)))))
-  export chosen as plan
+  export routes as plan
   export simplest as plan_aic
   export_metric plants as plant_count
   export_metric weighted_capacity as capacity

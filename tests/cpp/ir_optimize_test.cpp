@@ -336,6 +336,8 @@ TEST(OptimizeProgram, FoldsAndKeepsOnlyAppliedRules) {
     EXPECT_EQ(optimized.evidences, lowered.evidences);
     EXPECT_EQ(program, before);
     EXPECT_EQ(lowered, ProgramIR::from(program));
+    // A lowered program used up by optimizing gives the same copy.
+    EXPECT_EQ(ProgramIR::from(program).optimized(), optimized);
 }
 
 TEST(OptimizeProgram, NoFlowAppliesAnyRule) {
