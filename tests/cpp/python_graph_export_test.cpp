@@ -33,8 +33,14 @@ def package(name, module):
         else:
             sys.modules[name] = saved
 
+# Frames come as columns; the stand-in turns them back into rows.
+def rows_of(data):
+    if isinstance(data, list):
+        return data
+    return [dict(zip(data, values)) for values in zip(*data.values())]
+
 def recording_pandas():
-    return types.SimpleNamespace(DataFrame=lambda rows: rows)
+    return types.SimpleNamespace(DataFrame=rows_of)
 
 class RecordingGraph:
     def __init__(self):

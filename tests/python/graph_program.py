@@ -11,7 +11,8 @@ Hand-checked content of the graph "staff" (ids in byte order of type, label):
          2 trusts   4->2  Beta(9999000 + 1, 1000): pinned present
          3, 4 works_at 2->0, 2->1  group 0, concentrations (1 + 1 + 1, 1): 3/4, 1/4
          5, 6 works_at 3->0, 3->1  group 1, concentrations (2, 2)
-(Attributes are (mean, precision).) The graph "empty" has nothing.
+(Attributes are (mean, precision).) The graph "empty" has nothing; "plain" has
+alice and bob with one likes edge, pinned to nothing.
 """
 import morvane
 
@@ -49,11 +50,16 @@ evidence Staff on Beliefs {
     observe edge works_at(Person["bob"], Company(initech)) chosen;
 }
 evidence Nobody on Beliefs {}
+evidence Plain on Beliefs {
+    observe edge likes(Person["bob"], Person["alice"]) present;
+}
 flow Main on Beliefs {
     graph staff = from_evidence Staff
     graph nobody = from_evidence Nobody
+    graph plain = from_evidence Plain
     export staff as "staff"
     export nobody as "empty"
+    export plain as "plain"
 }
 """
 
@@ -62,6 +68,6 @@ PROB_TRUSTS = 9999001 / 10000001
 
 
 def graphs():
-    """The graphs "staff" and "empty" of a new run."""
+    """The graphs "staff", "empty" and "plain" of a new run."""
     ctx = morvane.run_flow(morvane.compile(SOURCE), "Main")
-    return ctx.get_graph("staff"), ctx.get_graph("empty")
+    return ctx.get_graph("staff"), ctx.get_graph("empty"), ctx.get_graph("plain")

@@ -62,14 +62,23 @@ def assert_frame(frame, rows):
 
 
 def test_to_pandas(g):
+    # The frames are the ones pandas makes from the rows as dicts: missing
+    # values, a column of None alone and empty tables included.
     nodes, edges = g.to_pandas()
     assert list(nodes.columns) == [
         "id", "label", "age_mean", "age_var", "size_mean", "size_var", "trust_mean", "trust_var"]
     assert_frame(nodes, NODE_ROWS)
     assert_frame(edges, EDGE_ROWS)
-    empty_nodes, empty_edges = graphs()[1].to_pandas()
+    _, empty, plain = graphs()
+    empty_nodes, empty_edges = empty.to_pandas()
     assert_frame(empty_nodes, [])
     assert_frame(empty_edges, [])
+    plain_nodes, plain_edges = plain.to_pandas()
+    assert_frame(plain_nodes, [
+        {"id": id, "label": "Person", "age_mean": 30.0, "age_var": V, "trust_mean": 0.0,
+         "trust_var": 1.0} for id in ("0", "1")])
+    assert_frame(plain_edges, [
+        {"src": "1", "dst": "0", "type": "likes", "prob": 2 / 3, "forced_state": None}])
 
 
 def test_exported_variance_has_no_floor(g):
@@ -124,11 +133,12 @@ def test_calls_made_on_the_packages(g, monkeypatch):
         ("edge", (row["src"], row["dst"]), list(edge_attrs(row).items()))
         for row in EDGE_ROWS if row["prob"] >= 0.3]
     calls.clear()
+    # Tables go to pandas as columns, in table order.
     assert g.to_pandas() == (1, 2)
     assert [name for name, _, _ in calls] == ["DataFrame", "DataFrame"]
     (nodes,), (edges,) = calls[0][1], calls[1][1]
-    assert [list(row.items()) for row in nodes] == [list(row.items()) for row in NODE_ROWS]
-    assert [list(row.items()) for row in edges] == [list(row.items()) for row in EDGE_ROWS]
+    assert list(nodes.items()) == [(k, [row[k] for row in NODE_ROWS]) for k in NODE_ROWS[0]]
+    assert list(edges.items()) == [(k, [row[k] for row in EDGE_ROWS]) for k in EDGE_ROWS[0]]
 
 
 MESSAGES = {
