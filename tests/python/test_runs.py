@@ -8,6 +8,7 @@ import time
 import pytest
 
 import morvane
+from beside import run_beside
 
 MODEL = """
 schema S {
@@ -314,30 +315,6 @@ def test_runtime_observations_on_another_model_change_nothing():
 
 # ---- The interpreter lock ------------------------------------------------------------------
 
-def run_beside(work):
-    """Runs `work` on a thread; counts how often this thread gets to run meanwhile."""
-    done = threading.Event()
-    outcome = {}
-
-    def target():
-        try:
-            outcome["result"] = work()
-        except BaseException as error:  # reported to the caller
-            outcome["error"] = error
-        done.set()
-
-    worker = threading.Thread(target=target)
-    ticks = 0
-    worker.start()
-    while not done.is_set():
-        ticks += 1
-        time.sleep(0)
-    worker.join()
-    if "error" in outcome:
-        raise outcome["error"]
-    return outcome["result"], ticks
-
-
 @pytest.mark.parametrize("run", ["run_flow", "run_flow_with_context", "run_flow_with_evidence"])
 def test_other_threads_run_during_a_long_run(long_run, run):
     prior = morvane.run_flow(morvane.compile(CHAIN), "First")
@@ -361,8 +338,10 @@ def test_evidence_is_not_changed_while_a_run_holds_it(long_run):
         result = {}
 
         def work():
-            result["ctx"] = morvane.run_flow_with_evidence(long_run, "Long", ev)
-            done.set()
+            try:
+                result["ctx"] = morvane.run_flow_with_evidence(long_run, "Long", ev)
+            finally:
+                done.set()
 
         worker = threading.Thread(target=work)
         worker.start()
