@@ -60,13 +60,16 @@ test: install
 	$(PY) -m pytest -q tests/python || status=1; \
 	exit $$status
 
-bench: sysdeps $(VENV)/.ready
+# The C++ benchmarks, then the Python ones against the installed module
+# (a Release build).
+bench: install
 	$(VENV)/bin/cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja \
 	  -DMORVANE_BUILD_PYTHON=OFF -DMORVANE_BUILD_BENCH=ON
 	$(VENV)/bin/cmake --build $(BENCH_BUILD)
 	@for b in $(BENCH_BUILD)/bench/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
+	@for b in bench/*.py; do echo "== $$b"; $(PY) "$$b" || exit 1; done
 
 # The C++ tests and the extension module built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (LeakSanitizer on), then ctest and pytest run

@@ -1,8 +1,6 @@
-"""A first look at morvane: compile a program and show what it declares.
-
-Running flows (graphs, metrics, exports) joins this example once the
-inference engine is part of the module.
-"""
+"""A first look at morvane: compile a program, run a flow, then chain a second
+run on its Context with observations added from Python, and inspect the
+result."""
 import morvane
 
 SOURCE = """
@@ -32,23 +30,55 @@ flow Main on Beliefs {
     graph spread = observed |> apply_rule Spread |> infer_beliefs
     metric mean_trust = nodes(Person) |> avg(by = E[node.trust])
     export spread as "result"
+    export_metric mean_trust as "baseline_trust"
+}
+
+// Runs on the survey together with whatever the caller observed since.
+flow Refine on Beliefs {
+    import_metric baseline_trust as baseline
+    graph observed = from_evidence Survey
+    graph spread = observed |> apply_rule Spread |> infer_beliefs
+    metric refined_trust = nodes(Person) |> avg(by = E[node.trust])
+    metric shift = refined_trust - baseline
+    export spread as "refined"
 }
 """
+
+
+def show(title, ctx):
+    print(f"== {title}: {ctx!r}")
+    for name, value in ctx.metrics.items():
+        print(f"  metric {name} = {value:.4f}")
+    for d in ctx.inference_diagnostics:
+        print(f"  {d['graph']}/{d['transform']}: {d['algorithm']}, converged={d['converged']} "
+              f"after {d['iterations_run']} of {d['max_iterations']} iterations, "
+              f"max delta {d['final_max_message_delta']:.2e}, "
+              f"{d['connected_variable_count']} of {d['variable_count']} variables connected")
 
 
 def main():
     program = morvane.compile(SOURCE)
     print(program)
-    print("schemas:      ", ", ".join(program.get_schema_names()))
-    print("belief models:", ", ".join(program.get_belief_model_names()))
-    print("flows:        ", ", ".join(program.get_flow_names()))
 
-    # A mistake is reported with its place in the source.
-    try:
-        morvane.compile(SOURCE.replace("precision = 1.0", "precision = -1.0"))
-    except ValueError as error:
-        print("\na broken variant is refused:")
-        print(" ", error)
+    first = morvane.run_flow(program, "Main")
+    show("Main", first)
+
+    # New observations, merged into the Survey block for the second run.
+    update = morvane.Evidence("update", "Beliefs")
+    update.observe_numeric("Person", "bob", "trust", 0.8)
+    update.observe_edge("Person", "bob", "knows", "Person", "carol", True)
+    second = morvane.run_flow_with_evidence(program, "Refine", update, first)
+    show("Refine, chained on Main with run-time evidence", second)
+
+    graph = second.get_graph("refined")
+    for node in graph.nodes("Person"):
+        print(f"  {node.name}: trust {node.E('trust'):.4f} (variance {node.Var('trust'):.4f})")
+    nodes_df, edges_df = graph.to_pandas()
+    print("\nedge table:")
+    print(edges_df.to_string(index=False))
+    nx_graph = graph.to_networkx()
+    print(f"\nnetworkx graph: {nx_graph.number_of_nodes()} nodes, "
+          f"{nx_graph.number_of_edges()} edges")
 
 
 if __name__ == "__main__":

@@ -17,7 +17,9 @@ namespace morvane::python {
 // (nodes_df, edges_df). Node rows in store order with "id", "label", then
 // "{a}_mean" and "{a}_var" for every attribute name of the graph in byte
 // order (None where the node lacks it); edge rows in store order with "src",
-// "dst", "type", "prob", "forced_state".
+// "dst", "type", "prob", "forced_state". Each frame is the one
+// pandas.DataFrame gives for the list of these rows as dicts; it is built
+// from columns, which is much faster.
 pybind11::tuple to_pandas(const core::engine::BeliefGraph& graph);
 
 // An undirected networkx.Graph: every node with "label" and its own

@@ -1,7 +1,9 @@
 #include "python/registry.hpp"
 
+#include "python/context.hpp"
 #include "python/errors.hpp"
 #include "python/evidence.hpp"
+#include "python/flow_runs.hpp"
 #include "python/graph_views.hpp"
 #include "python/program.hpp"
 
@@ -10,12 +12,13 @@ namespace morvane::python {
 void register_module_contents(pybind11::module_& module) {
     register_error_translation();
 
-    // Functions. The three flow runs follow compile here once the flow
-    // executor is part of the engine.
+    // Functions.
     register_compile(module);
+    register_flow_runs(module);
 
-    // Classes. Context follows Program here, with the flow runs.
+    // Classes.
     register_program_class(module);
+    register_context_class(module);
     register_belief_graph_class(module);
     register_evidence_class(module);
     register_view_classes(module);

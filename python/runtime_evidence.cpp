@@ -1,5 +1,8 @@
 #include "python/runtime_evidence.hpp"
 
+#include <utility>
+
+#include "core/engine/evidence.hpp"
 #include "frontend/support/fill.hpp"
 
 namespace morvane::python {
@@ -18,6 +21,18 @@ std::optional<ast::EvidenceDef> merge_runtime_observations(
                                block.observations.end());
     merged.observations.insert(merged.observations.end(), runtime.begin(), runtime.end());
     return merged;
+}
+
+core::engine::EvidenceGraphBuilder runtime_evidence_builder(
+    std::string model, std::vector<ast::ObserveStmt> observations,
+    std::shared_ptr<const ast::ProgramAst> program) {
+    return [model = std::move(model), observations = std::move(observations),
+            program = std::move(program)](const ast::EvidenceDef& block) {
+        if (auto merged = merge_runtime_observations(block, model, observations)) {
+            return core::engine::build_graph_from_evidence(*merged, *program);
+        }
+        return core::engine::build_graph_from_evidence(block, *program);
+    };
 }
 
 }  // namespace morvane::python

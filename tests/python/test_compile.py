@@ -1,11 +1,10 @@
 import inspect
 import pathlib
-import threading
-import time
 
 import pytest
 
 import morvane
+from beside import run_beside
 
 FIXTURES = pathlib.Path(__file__).resolve().parents[1] / "fixtures" / "programs"
 
@@ -129,19 +128,6 @@ def test_other_threads_run_while_compiling():
         f"edge e {{ exist ~ Bernoulli(prior = 0.5) }} }}\n"
         for i in range(25000)
     )
-    done = threading.Event()
-    result = {}
-
-    def work():
-        result["program"] = morvane.compile(decls)
-        done.set()
-
-    worker = threading.Thread(target=work)
-    ticks = 0
-    worker.start()
-    while not done.is_set():
-        ticks += 1
-        time.sleep(0)
-    worker.join()
-    assert len(result["program"].get_schema_names()) == 25000
+    program, ticks = run_beside(lambda: morvane.compile(decls))
+    assert len(program.get_schema_names()) == 25000
     assert ticks > 100

@@ -1,6 +1,6 @@
 """The Evidence class: construction, properties, observation methods and
-their argument checks. What each method records, and the refusal of changes
-while a run holds the object, are covered by tests/cpp/python_evidence_test.cpp.
+their argument checks. What each method records is covered by
+tests/cpp/python_evidence_test.cpp; runs with Evidence by test_runs.py.
 """
 import inspect
 import re

@@ -1,7 +1,7 @@
 """The surface of BeliefGraph, NodeView, EdgeView and CompetingGroup as seen
 without an instance: docstrings, text signatures, properties, and that none
 of them can be created or subclassed from Python. Their behaviour on graphs is
-covered by the C++ tests of the binding (tests/cpp/python_graph_*_test.cpp).
+in test_graph_views.py and test_graph_export.py.
 """
 import subprocess
 import sys
@@ -40,11 +40,6 @@ PROPERTIES = {
     "EdgeView": ["src", "dst", "src_name", "dst_name", "prob", "forced_state", "type"],
     "CompetingGroup": ["source_node", "edge_type", "categories", "probabilities", "entropy"],
 }
-
-
-def test_registration_order():
-    public = [name for name in vars(morvane) if not name.startswith("_")]
-    assert public == ["compile", "Program", *VIEW_CLASSES[:1], "Evidence", *VIEW_CLASSES[1:]]
 
 
 @pytest.mark.parametrize("name", VIEW_CLASSES)
