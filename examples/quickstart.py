@@ -67,6 +67,9 @@ def main():
     update = morvane.Evidence("update", "Beliefs")
     update.observe_numeric("Person", "bob", "trust", 0.8)
     update.observe_edge("Person", "bob", "knows", "Person", "carol", True)
+    # A second acquaintance of alice: her two `knows` edges now share a
+    # source, so belief propagation couples them.
+    update.observe_edge("Person", "alice", "knows", "Person", "carol", False)
     second = morvane.run_flow_with_evidence(program, "Refine", update, first)
     show("Refine, chained on Main with run-time evidence", second)
 
