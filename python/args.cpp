@@ -141,4 +141,61 @@ void disable_constructor(py::handle type) {
     PyType_Modified(t);
 }
 
+namespace {
+
+// pybind11's own tp_new, the same for every bound class: it allocates the
+// instance and leaves its value unmade.
+newfunc allocate_instance = nullptr;
+
+PyObject* new_and_init(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* self = allocate_instance(type, args, kwargs);
+    if (self == nullptr) return nullptr;
+    if (Py_TYPE(self)->tp_init(self, args, kwargs) < 0) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    return self;
+}
+
+// The class's __new__(cls, *args, **kwargs); `bound` is the class itself.
+PyObject* new_method(PyObject* bound, PyObject* args, PyObject* kwargs) {
+    const Py_ssize_t given = PyTuple_GET_SIZE(args);
+    PyObject* cls = given > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr;
+    if (cls == nullptr || !PyType_Check(cls) ||
+        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls),
+                          reinterpret_cast<PyTypeObject*>(bound))) {
+        PyErr_Format(PyExc_TypeError, "%s.__new__(X): X is not a subtype of %s",
+                     reinterpret_cast<PyTypeObject*>(bound)->tp_name,
+                     reinterpret_cast<PyTypeObject*>(bound)->tp_name);
+        return nullptr;
+    }
+    PyObject* rest = PyTuple_GetSlice(args, 1, given);
+    if (rest == nullptr) return nullptr;
+    PyObject* self = new_and_init(reinterpret_cast<PyTypeObject*>(cls), rest, kwargs);
+    Py_DECREF(rest);
+    return self;
+}
+
+// A keyword method is stored as a PyCFunction; the cast goes through
+// void (*)() as CPython's own tables do.
+PyMethodDef new_method_def = {
+    "__new__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&new_method)),
+    METH_VARARGS | METH_KEYWORDS, nullptr};
+
+}  // namespace
+
+void construct_in_new(py::handle type) {
+    auto* t = reinterpret_cast<PyTypeObject*>(type.ptr());
+    // Setting __new__ points tp_new at the method; it is set right after.
+    const auto method =
+        py::reinterpret_steal<py::object>(PyCFunction_New(&new_method_def, type.ptr()));
+    if (!method) throw py::error_already_set();
+    const auto as_static = py::reinterpret_steal<py::object>(PyStaticMethod_New(method.ptr()));
+    if (!as_static) throw py::error_already_set();
+    allocate_instance = t->tp_new;
+    py::setattr(type, "__new__", as_static);
+    t->tp_new = new_and_init;
+    PyType_Modified(t);
+}
+
 }  // namespace morvane::python

@@ -79,6 +79,15 @@ inline bool absent(pybind11::handle value) { return !value || value.is_none(); }
 // Makes calling the class raise TypeError "No constructor defined for {name}".
 void disable_constructor(pybind11::handle type);
 
+// For a class with an __init__: makes __new__ build the whole object, by
+// running __init__ on the fresh instance, so that no object whose C++ value
+// was never made can be had from Python (`cls.__new__(cls)` alone would
+// otherwise hand one out, and its methods would read unmade fields). The
+// __init__ that Python calls after __new__ then finds the object made, and
+// pybind11 ignores it. `cls.__new__(cls, ...)` takes the arguments of
+// __init__; object.__new__(cls) is refused as not safe.
+void construct_in_new(pybind11::handle type);
+
 // A read-only property; without `doc` its __doc__ is None (not "").
 template <typename T, typename Getter>
 void def_readonly(pybind11::class_<T>& cls, const char* name, Getter&& getter,

@@ -107,6 +107,7 @@ void observe_numeric(PyEvidence& self, const py::args& args, const py::kwargs& k
 void register_evidence_class(py::module_& module) {
     py::class_<PyEvidence> cls(module, "Evidence", py::is_final(), kEvidenceDoc);
     cls.def(py::init(&construct), "__init__(self, name, model)\n--\n\n");
+    construct_in_new(cls);
     def_readonly(cls, "name", [](const PyEvidence& self) { return make_str(self.name()); });
     def_readonly(cls, "model", [](const PyEvidence& self) { return make_str(self.model()); });
     cls.def("observe_edge", &observe_edge,

@@ -92,6 +92,22 @@ def test_docs_and_signatures():
         assert (method.__text_signature__, method.__doc__) == (signature, doc), name
 
 
+def test_new_builds_the_whole_object():
+    # __new__ is the constructor: it never hands out an object whose fields
+    # were not made, and a second __init__ changes nothing.
+    ev = morvane.Evidence.__new__(morvane.Evidence, "e", model="M")
+    assert (ev.name, ev.model) == ("e", "M")
+    ev.observe_numeric("Person", "alice", "trust", 1.0)
+    with pytest.raises(TypeError) as caught:
+        morvane.Evidence.__new__(morvane.Evidence)
+    assert str(caught.value) == (
+        "Evidence.__new__() missing 2 required positional arguments: 'name' and 'model'")
+    with pytest.raises(TypeError, match="is not safe"):
+        object.__new__(morvane.Evidence)
+    ev.__init__("other", "N")
+    assert (ev.name, ev.model) == ("e", "M")
+
+
 def test_evidence_cannot_be_subclassed():
     with pytest.raises(TypeError):
         type("Sub", (morvane.Evidence,), {})
