@@ -81,7 +81,7 @@ SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 sanitize: sysdeps $(VENV)/.ready
-	$(VENV)/bin/cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	$(VENV)/bin/cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja -DMORVANE_SANITIZE=ON \
 	  -DMORVANE_BUILD_TESTS=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY) \
 	  -Dpybind11_DIR="$$($(PY) -m pybind11 --cmakedir)"
