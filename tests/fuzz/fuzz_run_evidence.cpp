@@ -107,11 +107,17 @@ const std::shared_ptr<const ast::ProgramAst>& program() {
     return compiled;
 }
 
-constexpr std::array<const char*, 5> kNodeTypes = {"P", "C", "P", "Q", ""};
-constexpr std::array<const char*, 8> kLabels = {"a",       "b", "c", "acme", "initech",
-                                                "globex",  "",  "a-label-longer-than-fifteen"};
-constexpr std::array<const char*, 5> kAttrs = {"x", "y", "size", "z", ""};
-constexpr std::array<const char*, 4> kEdgeTypes = {"k", "picks", "knows", ""};
+// Names the program declares, and a few it does not. Most observations use
+// declared names only, so that whole lists of them get past graph
+// construction into the rest of the run.
+constexpr std::array<const char*, 2> kNodeTypes = {"P", "C"};
+constexpr std::array<const char*, 7> kLabels = {"a",      "b", "c",
+                                                "acme",   "initech",
+                                                "globex", "a-label-longer-than-fifteen"};
+constexpr std::array<const char*, 2> kAttrsOfP = {"x", "y"};
+constexpr std::array<const char*, 1> kAttrsOfC = {"size"};
+constexpr std::array<const char*, 2> kEdgeTypes = {"k", "picks"};
+constexpr std::array<const char*, 6> kOddNames = {"", "Q", "z", "knows", "x", "P "};
 constexpr std::array<ast::EvidenceMode, 5> kModes = {
     ast::EvidenceMode::Present, ast::EvidenceMode::Absent, ast::EvidenceMode::Chosen,
     ast::EvidenceMode::Unchosen, ast::EvidenceMode::ForcedChoice};
@@ -141,9 +147,11 @@ constexpr std::array<double, 20> kValues = {
 
 template <std::size_t N>
 std::string name(FuzzedDataProvider& in, const std::array<const char*, N>& table) {
-    // Mostly a known name; now and then raw bytes, which may hold NULs.
-    if (in.ConsumeIntegralInRange<int>(0, 15) == 0) return in.ConsumeRandomLengthString(24);
-    return in.PickValueInArray(table);
+    switch (in.ConsumeIntegralInRange<int>(0, 31)) {
+        case 0: return in.ConsumeRandomLengthString(24);  // raw bytes, NULs included
+        case 1: return in.PickValueInArray(kOddNames);
+        default: return in.PickValueInArray(table);
+    }
 }
 
 double number(FuzzedDataProvider& in) {
@@ -159,25 +167,38 @@ std::optional<double> precision(FuzzedDataProvider& in) {
     }
 }
 
+// The endpoint types and the mode an edge of `edge_type` is declared for,
+// and now and then any other.
+std::string endpoint_type(FuzzedDataProvider& in, const std::string& edge_type, bool source) {
+    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) return name(in, kNodeTypes);
+    return source || edge_type != "picks" ? "P" : "C";
+}
+
+ast::EvidenceMode mode(FuzzedDataProvider& in, const std::string& edge_type) {
+    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) return in.PickValueInArray(kModes);
+    if (edge_type == "picks") return kModes[in.ConsumeIntegralInRange<std::size_t>(2, 4)];
+    return kModes[in.ConsumeIntegralInRange<std::size_t>(0, 1)];
+}
+
 ast::ObserveStmt observation(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange<int>(0, 4)) {
         case 0:
         case 1: {
             ast::ObserveStmt::Edge edge;
             edge.edge_type = name(in, kEdgeTypes);
-            edge.src_type = name(in, kNodeTypes);
+            edge.src_type = endpoint_type(in, edge.edge_type, true);
             edge.src_label = name(in, kLabels);
-            edge.dst_type = name(in, kNodeTypes);
+            edge.dst_type = endpoint_type(in, edge.edge_type, false);
             edge.dst_label = name(in, kLabels);
-            edge.mode = in.PickValueInArray(kModes);
+            edge.mode = mode(in, edge.edge_type);
             return edge;
         }
         case 2: {
             ast::ObserveStmt::EdgeWeight weight;
             weight.edge_type = name(in, kEdgeTypes);
-            weight.src_type = name(in, kNodeTypes);
+            weight.src_type = endpoint_type(in, weight.edge_type, true);
             weight.src_label = name(in, kLabels);
-            weight.dst_type = name(in, kNodeTypes);
+            weight.dst_type = endpoint_type(in, weight.edge_type, false);
             weight.dst_label = name(in, kLabels);
             weight.value = number(in);
             weight.precision = precision(in);
@@ -187,7 +208,8 @@ ast::ObserveStmt observation(FuzzedDataProvider& in) {
             ast::ObserveStmt::Attribute attribute;
             attribute.node_type = name(in, kNodeTypes);
             attribute.node_label = name(in, kLabels);
-            attribute.attr = name(in, kAttrs);
+            attribute.attr =
+                attribute.node_type == "C" ? name(in, kAttrsOfC) : name(in, kAttrsOfP);
             attribute.value = number(in);
             attribute.precision = precision(in);
             return attribute;
