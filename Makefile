@@ -7,19 +7,22 @@ PY          := $(VENV)/bin/python
 BUILD       := build/py
 BENCH_BUILD := build/bench
 SAN_BUILD   := build/sanitize
+FUZZ_BUILD  := build/fuzz
 DEB_PKGS    := libgtest-dev libbenchmark-dev
+# libFuzzer and its runtimes, for `make fuzz` only.
+FUZZ_DEB_PKGS := clang libclang-rt-14-dev
 PY_PKGS     := scikit-build-core 'pybind11>=3.0,<4' cmake ninja pytest pandas networkx
 JOBS        ?= $(shell nproc)
 
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: all demo test test-cpp test-python install sysdeps bench sanitize clean
+.PHONY: all demo test test-cpp test-python install sysdeps bench sanitize fuzz clean
 
 all: install
 
-# Debian packages the C++ tests and benchmarks need.
-sysdeps:
-	@missing=""; for p in $(DEB_PKGS); do \
+# Installs the Debian packages $(1) that are missing.
+define install_debs
+	@missing=""; for p in $(1); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing Debian packages:$$missing"; \
@@ -27,6 +30,11 @@ sysdeps:
 	  $$SUDO apt-get update -q && \
 	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q $$missing; \
 	fi
+endef
+
+# Debian packages the C++ tests and benchmarks need.
+sysdeps:
+	$(call install_debs,$(DEB_PKGS))
 
 # The virtual environment, made with pyenv's Python 3.13.
 $(VENV)/.ready:
@@ -93,6 +101,38 @@ sanitize: sysdeps $(VENV)/.ready
 	$(SAN_ENV) PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(SAN_BUILD)/python \
 	  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
 	  $(PY) -m pytest -q -p no:cacheprovider tests/python || status=1; \
+	exit $$status
+
+# The libFuzzer targets of tests/fuzz, built with clang under ASan and UBSan
+# (no Python module), each run for FUZZ_SECONDS on its working corpus
+# build/fuzz/corpus/<target>. The compile target's corpus starts from the
+# committed seeds, the fixtures and the programs embedded in the tests; the
+# corpora grow from run to run. Fails when any target finds a crash, a leak,
+# a time-out, an out-of-memory or an escaping exception; the input that
+# caused it is left in build/fuzz/artifacts/<target>/.
+FUZZ_SECONDS ?= 60
+FUZZ_CXX     ?= clang++-14
+FUZZ_TARGETS := fuzz_compile fuzz_run_evidence
+FUZZ_FLAGS   := -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+FUZZ_FLAGS_fuzz_compile := -dict=$(CURDIR)/tests/fuzz/morvane.dict
+FUZZ_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+fuzz: $(VENV)/.ready
+	$(call install_debs,$(FUZZ_DEB_PKGS))
+	$(VENV)/bin/cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	  -DMORVANE_BUILD_PYTHON=OFF -DMORVANE_BUILD_FUZZ=ON
+	$(VENV)/bin/cmake --build $(FUZZ_BUILD) --target $(FUZZ_TARGETS)
+	@mkdir -p $(foreach t,$(FUZZ_TARGETS),$(FUZZ_BUILD)/corpus/$(t) $(FUZZ_BUILD)/artifacts/$(t))
+	cp tests/fuzz/corpus/compile/* tests/fixtures/programs/*.mv $(FUZZ_BUILD)/corpus/fuzz_compile/
+	$(PY) tests/fuzz/extract_programs.py . $(FUZZ_BUILD)/corpus/fuzz_compile
+	@status=0; \
+	$(foreach t,$(FUZZ_TARGETS),\
+	echo "== $(t) for $(FUZZ_SECONDS) s"; \
+	$(FUZZ_ENV) $(FUZZ_BUILD)/tests/fuzz/$(t) $(FUZZ_FLAGS) $(FUZZ_FLAGS_$(t)) \
+	  -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(FUZZ_BUILD)/artifacts/$(t)/ \
+	  $(FUZZ_BUILD)/corpus/$(t) || { status=1; echo "== $(t) FAILED: see $(FUZZ_BUILD)/artifacts/$(t)/"; }; ) \
 	exit $$status
 
 clean:

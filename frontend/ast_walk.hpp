@@ -178,7 +178,8 @@ void convert_node(To& dst, const From& src, Targets<To, From>& pending) {
             } else if constexpr (std::is_same_v<X, typename From::Var>) {
                 dst.node = typename To::Var{x.name};
             } else if constexpr (std::is_same_v<X, typename From::Field>) {
-                auto& f = dst.node.template emplace<typename To::Field>(placeholder(), x.field);
+                auto& f = dst.node.template emplace<typename To::Field>(
+                    typename To::Field{placeholder(), x.field});
                 pending.emplace_back(f.target.get(), x.target.get());
             } else if constexpr (std::is_same_v<X, typename From::Call>) {
                 // Arguments start as copies of fixed placeholders (building
@@ -203,17 +204,18 @@ void convert_node(To& dst, const From& src, Targets<To, From>& pending) {
                     pending.emplace_back(&arg_value(c.args[i]), &arg_value(x.args[i]));
                 }
             } else if constexpr (std::is_same_v<X, typename From::Unary>) {
-                auto& u = dst.node.template emplace<typename To::Unary>(x.op, placeholder());
+                auto& u = dst.node.template emplace<typename To::Unary>(
+                    typename To::Unary{x.op, placeholder()});
                 pending.emplace_back(u.expr.get(), x.expr.get());
             } else if constexpr (std::is_same_v<X, typename From::Binary>) {
-                auto& b = dst.node.template emplace<typename To::Binary>(x.op, placeholder(),
-                                                                         placeholder());
+                auto& b = dst.node.template emplace<typename To::Binary>(
+                    typename To::Binary{x.op, placeholder(), placeholder()});
                 pending.emplace_back(b.left.get(), x.left.get());
                 pending.emplace_back(b.right.get(), x.right.get());
             } else {
                 static_assert(std::is_same_v<X, typename From::Exists>);
-                auto& e = dst.node.template emplace<typename To::Exists>(x.pattern, std::nullopt,
-                                                                          x.negated);
+                auto& e = dst.node.template emplace<typename To::Exists>(
+                    typename To::Exists{x.pattern, std::nullopt, x.negated});
                 if (x.where_expr) {
                     e.where_expr.emplace(placeholder());
                     pending.emplace_back(e.where_expr->get(), x.where_expr->get());

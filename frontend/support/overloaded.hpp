@@ -10,4 +10,8 @@ struct Overloaded : F... {
     using F::operator()...;
 };
 
+// Spelled out for compilers without deduction for aggregates (clang before 17).
+template <typename... F>
+Overloaded(F...) -> Overloaded<F...>;
+
 }  // namespace morvane::support

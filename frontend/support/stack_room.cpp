@@ -18,7 +18,14 @@
 #include <exception>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
+// GCC defines __SANITIZE_ADDRESS__ under AddressSanitizer; clang tells it
+// through __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MORVANE_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(MORVANE_ASAN)
 #include <sanitizer/common_interface_defs.h>
 #define MORVANE_ASAN_FIBERS 1
 #endif
