@@ -1,4 +1,4 @@
-"""Running a call on another thread while this one keeps going."""
+"""Running a call on another thread: beside this one, or on a small stack."""
 import threading
 import time
 
@@ -27,3 +27,24 @@ def run_beside(work):
     if "error" in outcome:
         raise outcome["error"]
     return outcome["result"], ticks
+
+
+def on_small_stack(work, stack_size=256 * 1024):
+    """Runs `work` on a new thread whose stack holds `stack_size` bytes, and
+    returns {"value": result} or {"error": exception}."""
+    outcome = {}
+
+    def target():
+        try:
+            outcome["value"] = work()
+        except BaseException as error:  # reported to the caller
+            outcome["error"] = error
+
+    previous = threading.stack_size(stack_size)
+    try:
+        worker = threading.Thread(target=target)
+        worker.start()
+        worker.join()
+    finally:
+        threading.stack_size(previous)
+    return outcome

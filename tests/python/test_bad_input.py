@@ -9,18 +9,9 @@ from types import SimpleNamespace
 import pytest
 
 import morvane
+from picks_model import MODEL
 
-SOURCE = """
-schema S { node P { x: Real } node C { size: Real } edge k {} edge picks {} }
-belief_model M on S {
-    node P { x ~ Gaussian(mean = 0, precision = 1) }
-    node C { size ~ Gaussian(mean = 0, precision = 1) }
-    edge k { exist ~ Bernoulli(prior = 0.5) }
-    edge picks {
-        exist ~ CategoricalPosterior(group_by = source, prior = uniform, pseudo_count = 2)
-    }
-}
-evidence E on M {
+SOURCE = MODEL + """evidence E on M {
     observe P(a).x = 1;
     observe edge k(P(a), P(b)) present;
     observe edge picks(P(a), C(acme)) chosen;

@@ -1,11 +1,11 @@
 """Deep, long and backtracking-heavy input must compile or be refused cleanly
 and quickly, never crash, even on a thread with a small stack."""
-import threading
 import time
 
 import pytest
 
 import morvane
+from beside import on_small_stack
 
 HEAD = (
     "schema S { node N { a: Real } }\n"
@@ -29,21 +29,9 @@ def prune_program(expr):
 
 
 def compile_on_small_stack(source):
-    outcome = {}
-
-    def work():
-        try:
-            outcome["program"] = morvane.compile(source)
-        except Exception as error:  # reported to the test below
-            outcome["error"] = error
-
-    previous = threading.stack_size(256 * 1024)
-    try:
-        worker = threading.Thread(target=work)
-        worker.start()
-        worker.join()
-    finally:
-        threading.stack_size(previous)
+    outcome = on_small_stack(lambda: morvane.compile(source))
+    if "value" in outcome:
+        outcome["program"] = outcome.pop("value")
     return outcome
 
 

@@ -3,13 +3,10 @@ with a small stack: every nesting form evaluated where the engine walks it
 (a rule's where-clause over real matches, nested exists tests, an action's
 value, a flow metric, a per-node builder expression, a prune predicate),
 with a clean result or a clean Python exception."""
-import threading
-
 import pytest
 
 import morvane
-
-SMALL_STACK = 256 * 1024
+from beside import on_small_stack
 
 # Two nodes and one edge x -> y, so a rule pattern matches once and a prune
 # predicate meets one edge.
@@ -129,25 +126,6 @@ DEEPEST_RUNS = {
     "prune calls": (lambda n: prune_program("f(" * n + "weight(edge)" + ")" * n), 1197,
                     (ValueError, "Validation error: unsupported function 'f' in prune predicate")),
 }
-
-
-def on_small_stack(work):
-    outcome = {}
-
-    def target():
-        try:
-            outcome["value"] = work()
-        except BaseException as error:  # reported to the test below
-            outcome["error"] = error
-
-    previous = threading.stack_size(SMALL_STACK)
-    try:
-        worker = threading.Thread(target=target)
-        worker.start()
-        worker.join()
-    finally:
-        threading.stack_size(previous)
-    return outcome
 
 
 @pytest.mark.parametrize("form", DEEPEST_RUNS)

@@ -11,6 +11,7 @@ from pathlib import Path
 import pytest
 
 import morvane
+from picks_model import MODEL
 
 FIXTURES = Path(__file__).resolve().parents[1] / "fixtures" / "programs"
 STRESS_SECONDS = float(os.environ.get("MORVANE_STRESS_SECONDS", "20"))
@@ -150,17 +151,7 @@ def test_shared_context_chained_from_many_threads():
 
 # A flow whose run takes a while (belief propagation over a long chain), and
 # whose result depends on the run-time observations.
-LONG = """
-schema S { node P { x: Real } node C { size: Real } edge k {} edge picks {} }
-belief_model M on S {
-    node P { x ~ Gaussian(mean = 0, precision = 1) }
-    node C { size ~ Gaussian(mean = 0, precision = 1) }
-    edge k { exist ~ Bernoulli(prior = 0.5) }
-    edge picks {
-        exist ~ CategoricalPosterior(group_by = source, prior = uniform, pseudo_count = 2)
-    }
-}
-evidence Chain on M { k(P -> P) { %s } }
+LONG = MODEL + """evidence Chain on M { k(P -> P) { %s } }
 flow Long on M {
     graph g = from_evidence Chain
     graph h = g |> infer_beliefs
