@@ -194,7 +194,11 @@ public:
 
     // ---- Posterior updates (graph_updates.cpp) -------------------------------
     // Each throws ExecError; on error the content is unchanged. "Recorded"
-    // updates append a pending change, the others write into the base.
+    // updates append a pending change, the others write into the base. An
+    // update whose new mean, precision or count would not be finite fails
+    // with Validation "{update}: update produced non-finite value: {} for
+    // node {} attribute '{}'" (for an edge: "for edge {}", and " attribute
+    // 'weight'" for its weight).
 
     // Recorded. Conjugate Gaussian update with an observation of precision p.
     void observe_attr(NodeId node, std::string_view attr, double value, double precision);

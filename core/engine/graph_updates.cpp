@@ -6,7 +6,17 @@
 // the graph's content as it was (a materialisation made on the way changes
 // only how the content is stored). Floors use fmax, which ignores a NaN
 // operand: a NaN precision is treated as the floor.
+//
+// A belief never becomes non-finite: finite inputs can still overflow (two
+// observations of precision 1e308) or meet as inf / inf, and a NaN or an
+// infinite value observed at run time would otherwise be carried along
+// silently. Every update whose new mean, precision or count is not finite
+// fails with Validation "{update}: update produced non-finite value: {}
+// for node {} attribute '{}'" (or "for edge {}", for edge weights "for edge
+// {} attribute 'weight'"), and nothing is written.
 #include <cmath>
+#include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "core/engine/errors.hpp"
@@ -54,6 +64,33 @@ ExecError missing_attr(std::string_view attr) {
 
 ExecError missing_edge() {
     return ExecError::internal("missing edge");
+}
+
+// The first non-finite value among `values`, if any.
+std::optional<double> first_non_finite(std::initializer_list<double> values) {
+    for (const double v : values) {
+        if (!std::isfinite(v)) return v;
+    }
+    return std::nullopt;
+}
+
+void check_finite_attr(std::string_view update, NodeId node, std::string_view attr,
+                       GaussianPosterior value) {
+    if (const auto bad = first_non_finite({value.mean, value.precision})) {
+        throw ExecError::validation(support::fill(
+            "{}: update produced non-finite value: {} for node {} attribute '{}'", update,
+            support::plain_number(*bad), debug_form(node), attr));
+    }
+}
+
+void check_finite_edge(std::string_view update, EdgeId edge, std::initializer_list<double> values,
+                       std::string_view attr = {}) {
+    const auto bad = first_non_finite(values);
+    if (!bad) return;
+    std::string message = support::fill("{}: update produced non-finite value: {} for edge {}",
+                                        update, support::plain_number(*bad), debug_form(edge));
+    if (!attr.empty()) message += support::fill(" attribute '{}'", attr);
+    throw ExecError::validation(std::move(message));
 }
 
 ExecError no_weight_posterior(EdgeId edge) {
@@ -107,7 +144,9 @@ void BeliefGraph::observe_attr(NodeId node, std::string_view attr, double value,
     apply_materialisation_rule();
     const AttrRead read = require_attr(node, attr);
     const double obs = std::fmax(precision, kObservationPrecisionFloor);
-    record_attr(node, read, gaussian_step(read.value, value, obs));
+    const GaussianPosterior updated = gaussian_step(read.value, value, obs);
+    check_finite_attr("observe_attr", node, attr, updated);
+    record_attr(node, read, updated);
 }
 
 void BeliefGraph::soft_update(NodeId node, std::string_view attr, double value, double precision,
@@ -117,7 +156,9 @@ void BeliefGraph::soft_update(NodeId node, std::string_view attr, double value, 
     const double obs = std::fmax(
         std::fmax(precision, kObservationPrecisionFloor) * std::fmax(count, kSoftUpdateCountFloor),
         kObservationPrecisionFloor);
-    record_attr(node, read, gaussian_step(read.value, value, obs));
+    const GaussianPosterior updated = gaussian_step(read.value, value, obs);
+    check_finite_attr("soft_update", node, attr, updated);
+    record_attr(node, read, updated);
 }
 
 void BeliefGraph::non_bayesian_nudge(NodeId node, std::string_view attr,
@@ -131,7 +172,9 @@ void BeliefGraph::non_bayesian_nudge(NodeId node, std::string_view attr,
     } else if (const auto* decrease = std::get_if<Variance::Decrease>(&variance.node)) {
         precision = std::fmax(precision * decrease->factor.value_or(2.0), kNudgedPrecisionFloor);
     }  // Preserve keeps the precision as it is, without a floor.
-    record_attr(node, read, GaussianPosterior{value, precision});
+    const GaussianPosterior updated{value, precision};
+    check_finite_attr("non_bayesian_nudge", node, attr, updated);
+    record_attr(node, read, updated);
 }
 
 // ---- Independent edges ------------------------------------------------------------------
@@ -145,6 +188,7 @@ void BeliefGraph::observe_edge(EdgeId edge, bool present) {
     } else {
         beta.beta = beta.beta + 1.0;
     }
+    check_finite_edge("observe_edge", edge, {beta.alpha, beta.beta});
     record(GraphDelta{GraphDelta::EdgePosteriorUpdate{edge, beta.alpha, beta.beta}});
 }
 
@@ -163,6 +207,7 @@ void BeliefGraph::delete_edge(EdgeId edge, std::optional<std::string_view> confi
         }
     }
     auto beta = require_independent(edge, "delete: only supported for independent edges");
+    check_finite_edge("delete_edge", edge, {beta.alpha, beta.beta + amount});
     record(GraphDelta{GraphDelta::EdgePosteriorUpdate{edge, beta.alpha, beta.beta + amount}});
 }
 
@@ -174,6 +219,7 @@ void BeliefGraph::suppress_edge(EdgeId edge, std::optional<double> weight) {
     }
     const double amount = weight.value_or(kSuppressDefault);
     auto beta = require_independent(edge, "suppress: only supported for independent edges");
+    check_finite_edge("suppress_edge", edge, {beta.alpha, beta.beta + amount});
     record(GraphDelta{GraphDelta::EdgePosteriorUpdate{edge, beta.alpha, beta.beta + amount}});
 }
 
@@ -184,12 +230,17 @@ void BeliefGraph::observe_edge_chosen(EdgeId edge) {
         require_competing(edge, "observe_edge_chosen() only valid for competing edges");
     std::vector<double>& c = dirichlet->concentrations;
     if (k >= c.size()) support::panic("Category index out of bounds");
+    check_finite_edge("observe_edge_chosen", edge, {c[k] + 1.0});
     c[k] = c[k] + 1.0;
 }
 
 void BeliefGraph::observe_edge_unchosen(EdgeId edge) {
     const auto [dirichlet, k] =
         require_competing(edge, "observe_edge_unchosen() only valid for competing edges");
+    // Only the other category of a binary group changes, by one.
+    if (k < 2 && dirichlet->concentrations.size() == 2) {
+        check_finite_edge("observe_edge_unchosen", edge, {dirichlet->concentrations[1 - k] + 1.0});
+    }
     dirichlet->observe_unchosen(k);
 }
 
@@ -228,7 +279,10 @@ void BeliefGraph::observe_edge_weight(EdgeId edge, double value, double precisio
     ensure_owned();
     GaussianPosterior* weight = base_->edge_weights.find(edge);
     if (!weight) throw no_weight_posterior(edge);
-    *weight = gaussian_step(*weight, value, std::fmax(precision, kObservationPrecisionFloor));
+    const GaussianPosterior updated =
+        gaussian_step(*weight, value, std::fmax(precision, kObservationPrecisionFloor));
+    check_finite_edge("observe_edge_weight", edge, {updated.mean, updated.precision}, "weight");
+    *weight = updated;
 }
 
 void BeliefGraph::set_edge_weight_prior(EdgeId edge, double mean, double precision) {

@@ -132,11 +132,10 @@ CASES = {
     "with_evidence NUL names": (
         lambda env: morvane.run_flow_with_evidence(env.program, "F", run_time("P", "a", NUL)),
         (ValueError, "Validation error: Attribute 'a\0b' not declared for node type 'P'")),
-    # Non-finite observations are taken as given, as the program's own
-    # evidence takes a literal past the range of doubles.
-    "observed NaN": (x_after(math.nan), math.isnan),
-    "observed inf": (x_after(math.inf), lambda x: x == math.inf),
-    "observed -inf": (x_after(-math.inf), lambda x: x == -math.inf),
+    # A non-finite observation would make a non-finite belief: the run fails.
+    "observed NaN": (x_after(math.nan), (ValueError, "non-finite value: NaN")),
+    "observed inf": (x_after(math.inf), (ValueError, "non-finite value: inf")),
+    "observed -inf": (x_after(-math.inf), (ValueError, "non-finite value: -inf")),
     # Program
     "get_flow_names arg": (lambda env: env.program.get_flow_names(1),
                            (TypeError, "Program.get_flow_names() takes no arguments (1 given)")),
