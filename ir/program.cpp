@@ -9,9 +9,19 @@
 namespace morvane::ir {
 
 ProgramIR ProgramIR::from(const ast::ProgramAst& program) {
+    ProgramIR out = from_without_observations(program);
+    for (std::size_t i = 0; i < program.evidences.size(); ++i) {
+        out.evidences[i] = EvidenceIR::from(program.evidences[i]);
+    }
+    return out;
+}
+
+ProgramIR ProgramIR::from_without_observations(const ast::ProgramAst& program) {
     ProgramIR out{program.schemas, program.belief_models, {}, {}, {}};
     out.evidences.reserve(program.evidences.size());
-    for (const auto& e : program.evidences) out.evidences.push_back(EvidenceIR::from(e));
+    for (const auto& e : program.evidences) {
+        out.evidences.push_back(EvidenceIR{e.name, e.on_model, {}, {}});
+    }
     out.rules.reserve(program.rules.size());
     for (const auto& r : program.rules) out.rules.push_back(RuleIR::from(r));
     out.flows.reserve(program.flows.size());

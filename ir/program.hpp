@@ -1,8 +1,7 @@
 // A whole program in the intermediate representation.
 //
-// Every flow run lowers the compiled program with ProgramIR::from, takes the
-// optimized copy and works from that copy alone. Schemas and belief models
-// are kept as tree values (independent deep copies).
+// A flow run works from the optimized copy of the lowered program. Schemas
+// and belief models are kept as tree values (independent deep copies).
 #pragma once
 
 #include <vector>
@@ -24,6 +23,9 @@ struct ProgramIR {
 
     // Lowers every declaration, in order; the tree is only read.
     static ProgramIR from(const ast::ProgramAst& program);
+    // The same, except that evidence blocks keep only their names and belief
+    // models: for runs that read the observations from the tree itself.
+    static ProgramIR from_without_observations(const ast::ProgramAst& program);
 
     // The optimized copy (see ir/optimize.hpp); this program is unchanged.
     ProgramIR optimized() const&;

@@ -49,17 +49,17 @@ PyContext run_unlocked(const Run& run) {
     return from_flow_result(std::move(result));
 }
 
-// The program's tree, shared for the run; `program` and `flow_name` are
+// The prepared program, shared for the run; `program` and `flow_name` are
 // converted in parameter order. The flow name's text belongs to the
 // argument, which the caller keeps alive for the whole call.
 struct RunTarget {
-    std::shared_ptr<const frontend::ast::ProgramAst> program;
+    std::shared_ptr<const engine::PreparedProgram> program;
     std::string_view flow_name;
 };
 
 RunTarget run_target(py::handle program, py::handle flow_name) {
     const PyProgram& p = class_arg<PyProgram>("program", program, "Program");
-    return {p.ast, str_arg("flow_name", flow_name)};
+    return {p.prepared, str_arg("flow_name", flow_name)};
 }
 
 PyContext run_flow(const py::args& args, const py::kwargs& kwargs) {

@@ -29,11 +29,10 @@ PyProgram compile(const py::args& args, const py::kwargs& kwargs) {
     // The text stays owned by the argument, which the caller keeps alive for
     // the whole call; the compiler reads it without the interpreter lock.
     const std::string_view source = str_arg("source", source_arg);
-    ast::ProgramAst program = [&] {
-        py::gil_scoped_release release;
-        return core::parse_and_validate(source);
-    }();
-    return PyProgram{std::make_shared<const ast::ProgramAst>(std::move(program))};
+    py::gil_scoped_release release;
+    auto program = std::make_shared<const ast::ProgramAst>(core::parse_and_validate(source));
+    auto prepared = std::make_shared<const core::engine::PreparedProgram>(program);
+    return PyProgram{std::move(program), std::move(prepared)};
 }
 
 template <typename Decl>

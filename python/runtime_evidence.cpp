@@ -9,12 +9,24 @@ namespace morvane::python {
 
 namespace ast = frontend::ast;
 
+namespace {
+
+bool merges(const ast::EvidenceDef& block, std::string_view model) {
+    return block.on_model == model;
+}
+
+std::string merged_name(const ast::EvidenceDef& block) {
+    return support::fill("{}_merged_runtime", block.name);
+}
+
+}  // namespace
+
 std::optional<ast::EvidenceDef> merge_runtime_observations(
     const ast::EvidenceDef& block, std::string_view model,
     std::span<const ast::ObserveStmt> runtime) {
-    if (block.on_model != model) return std::nullopt;
+    if (!merges(block, model)) return std::nullopt;
     ast::EvidenceDef merged;
-    merged.name = support::fill("{}_merged_runtime", block.name);
+    merged.name = merged_name(block);
     merged.on_model = block.on_model;
     merged.observations.reserve(block.observations.size() + runtime.size());
     merged.observations.insert(merged.observations.end(), block.observations.begin(),
@@ -25,14 +37,26 @@ std::optional<ast::EvidenceDef> merge_runtime_observations(
 
 core::engine::EvidenceGraphBuilder runtime_evidence_builder(
     std::string model, std::vector<ast::ObserveStmt> observations,
-    std::shared_ptr<const ast::ProgramAst> program) {
+    std::shared_ptr<const core::engine::PreparedProgram> program) {
+    namespace engine = core::engine;
     return [model = std::move(model), observations = std::move(observations),
             program = std::move(program)](const ast::EvidenceDef& block) {
-        if (auto merged = merge_runtime_observations(block, model, observations)) {
-            return core::engine::build_graph_from_evidence(*merged, *program);
-        }
-        return core::engine::build_graph_from_evidence(block, *program);
+        if (!merges(block, model)) return program->build_evidence_graph(block);
+        const ast::ProgramAst& tree = program->ast();
+        const engine::EvidenceContext context = engine::resolve_evidence_context(
+            merged_name(block), block.on_model, tree.belief_models, tree.schemas);
+        const engine::ObservationList merged(block.observations, observations);
+        return engine::build_graph_from_index(engine::index_evidence(merged), merged,
+                                              context.model, context.schema);
     };
+}
+
+core::engine::EvidenceGraphBuilder runtime_evidence_builder(
+    std::string model, std::vector<ast::ObserveStmt> observations,
+    std::shared_ptr<const ast::ProgramAst> program) {
+    return runtime_evidence_builder(
+        std::move(model), std::move(observations),
+        std::make_shared<const core::engine::PreparedProgram>(std::move(program)));
 }
 
 }  // namespace morvane::python

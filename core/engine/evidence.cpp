@@ -1,25 +1,27 @@
-// Evidence graph construction (see evidence.hpp), in five steps over the
-// observation list:
-//   1. gather the node references of every observation;
-//   2. create the nodes in sorted (node type, label) order, with their
-//      attribute priors, names and correlations;
-//   3. check every edge observation's type and plan the categories of the
-//      competing groups;
-//   4. create the edges in order of first mention and prepare every update;
-//   5. apply the updates in their four passes.
-// Node references and names are resolved once, in step 1, to small integers
-// that the later steps index with; the texts themselves are only borrowed.
+// Evidence graph construction (see evidence.hpp). With the observations'
+// names already resolved by an EvidenceIndex, the graph is built straight
+// into a fresh base, every table sized up front:
+//   1. the nodes, type by type in NodeId order, with their attribute priors,
+//      names and correlations;
+//   2. the edge declarations of the observed edge types, with the checks of
+//      every edge observation's type and categorical destination;
+//   3. the edges in order of first mention, with the weight-precision and
+//      attribute-declaration checks of every observation, in written order;
+//   4. the updates in the index's order of application.
+// Nothing in a step depends on the next, and every check comes at the place
+// of the observation it belongs to, so the first error is the one that the
+// order of the steps and of the observations makes first.
 #include "core/engine/evidence.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <functional>
 #include <string>
 #include <utility>
 
 #include "core/engine/errors.hpp"
+#include "core/engine/flat_map.hpp"
+#include "core/engine/graph_update_steps.hpp"
 #include "frontend/debug_text.hpp"
 #include "frontend/support/fill.hpp"
 #include "frontend/support/number_text.hpp"
@@ -105,211 +107,19 @@ ExecError attr_not_declared(std::string_view attr, std::string_view type) {
         fill("Attribute '{}' not declared for node type '{}' in belief model", attr, type));
 }
 
-// 0, 1, ..., n - 1.
-std::vector<uint32_t> identity(std::size_t n) {
-    std::vector<uint32_t> out(n);
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = static_cast<uint32_t>(i);
-    return out;
+// The prior of an edge type's continuous weight: none without a weight
+// declaration, (prior_mean or 0, prior_precision or 0.01) for a Gaussian one.
+std::optional<GaussianPosterior> edge_weight_prior_from_decl(const EdgeBeliefDecl& decl) {
+    if (!decl.weight) return std::nullopt;
+    const auto* gaussian = std::get_if<ast::PosteriorType::Gaussian>(&decl.weight->node);
+    if (!gaussian) {
+        throw ExecError::validation(fill("Edge '{}.weight' must use GaussianPosterior, got {}",
+                                         decl.edge_type, debug_text(*decl.weight)));
+    }
+    return gaussian_prior(gaussian->params);
 }
 
-// The rank of every name among `names` (distinct) in byte order.
-std::vector<uint32_t> byte_order_ranks(const std::vector<std::string_view>& names) {
-    std::vector<uint32_t> order = identity(names.size());
-    std::sort(order.begin(), order.end(),
-              [&](uint32_t a, uint32_t b) { return names[a] < names[b]; });
-    std::vector<uint32_t> rank(names.size());
-    for (uint32_t r = 0; r < order.size(); ++r)
-        rank[order[r]] = r;
-    return rank;
-}
-
-// ---- Step 1: node references -------------------------------------------------
-
-// The node references seen so far, by (node type, label), with open
-// addressing. A slot holds the reference's hash and node type and, for a
-// label of up to 15 bytes, the label itself: most lookups read one slot and
-// nothing else, which matters once the table outgrows the caches.
-class RefTable {
-public:
-    // The reference of (type, label), or `fresh` after entering it; the flag
-    // tells which. `label_of(ref)` gives the label of an entered reference.
-    template <typename LabelOf>
-    std::pair<uint32_t, bool> find_or_add(uint32_t type, std::string_view label, uint32_t fresh,
-                                          const LabelOf& label_of) {
-        if ((count_ + 1) * 2 > slots_.size()) grow();
-        const uint64_t hash = std::hash<std::string_view>()(label) ^ (type * 0x9e3779b97f4a7c15);
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
-            if (slot.ref == kEmpty) {
-                slot.hash = hash;
-                slot.ref = fresh;
-                slot.type = type;
-                slot.size = label.size() <= kInline ? static_cast<uint8_t>(label.size()) : kLong;
-                if (slot.size != kLong) std::memcpy(slot.text, label.data(), label.size());
-                ++count_;
-                return {fresh, true};
-            }
-            if (slot.hash != hash || slot.type != type) continue;
-            const bool equal = slot.size == kLong
-                                   ? label.size() > kInline && label_of(slot.ref) == label
-                                   : std::string_view(slot.text, slot.size) == label;
-            if (equal) return {slot.ref, false};
-        }
-    }
-
-private:
-    static constexpr uint32_t kEmpty = UINT32_MAX;
-    static constexpr std::size_t kInline = 15;
-    static constexpr uint8_t kLong = UINT8_MAX;  // the label lives elsewhere
-    struct Slot {
-        uint64_t hash = 0;
-        uint32_t ref = kEmpty;
-        uint32_t type = 0;
-        uint8_t size = 0;
-        char text[kInline] = {};
-    };
-
-    void grow() {
-        std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
-        old.swap(slots_);
-        const std::size_t mask = slots_.size() - 1;
-        for (const Slot& slot : old) {
-            if (slot.ref == kEmpty) continue;
-            std::size_t i = slot.hash & mask;
-            while (slots_[i].ref != kEmpty)
-                i = (i + 1) & mask;
-            slots_[i] = slot;
-        }
-    }
-
-    std::vector<Slot> slots_;
-    std::size_t count_ = 0;
-};
-
-// Texts numbered 0, 1, 2, ... in order of first sight. Meant for the few
-// names of a program (node types, edge types, attributes), looked up once per
-// observation: the last text found is checked first.
-class TextNumbers {
-public:
-    uint32_t number(std::string_view text) {
-        if (last_ < texts_.size() && texts_[last_] == text) return last_;
-        const auto [slot, added] = numbers_.try_emplace(text, checked_id_value(texts_.size()));
-        if (added) texts_.push_back(text);
-        last_ = slot->second;
-        return last_;
-    }
-    const std::vector<std::string_view>& texts() const { return texts_; }
-
-private:
-    std::vector<std::string_view> texts_;
-    std::unordered_map<std::string_view, uint32_t> numbers_;
-    uint32_t last_ = UINT32_MAX;
-};
-
-// The distinct node references of a block, numbered in order of first sight,
-// with the references of every observation (source and destination of an
-// edge, the node of an attribute) in observation order. Node types and edge
-// types are numbered on the way.
-class NodeRefs {
-public:
-    struct Ref {
-        uint32_t type;
-        uint32_t label_start;  // the label's bytes in the arena
-        uint32_t label_size;
-    };
-
-    explicit NodeRefs(std::span<const ObserveStmt> observations) {
-        by_observation_.reserve(observations.size() * 2);
-        for (const ObserveStmt& stmt : observations) {
-            if (const auto* e = std::get_if<ObserveStmt::Edge>(&stmt.node)) {
-                add_edge(e->edge_type, e->src_type, e->src_label, e->dst_type, e->dst_label);
-            } else if (const auto* w = std::get_if<ObserveStmt::EdgeWeight>(&stmt.node)) {
-                add_edge(w->edge_type, w->src_type, w->src_label, w->dst_type, w->dst_label);
-            } else {
-                const auto& a = std::get<ObserveStmt::Attribute>(stmt.node);
-                add(a.node_type, a.node_label);
-            }
-        }
-    }
-
-    const std::vector<std::string_view>& types() const { return types_.texts(); }
-    const std::vector<Ref>& refs() const { return refs_; }
-    std::string_view label(const Ref& ref) const {
-        return std::string_view(labels_).substr(ref.label_start, ref.label_size);
-    }
-    // The references of all observations, in order; each an index into refs().
-    const std::vector<uint32_t>& by_observation() const { return by_observation_; }
-    // The edge type of every edge and edge-weight observation, in order; each
-    // an index into edge_types().
-    const std::vector<uint32_t>& edge_type_by_observation() const { return edge_type_of_; }
-    const std::vector<std::string_view>& edge_types() const { return edge_types_.texts(); }
-
-    // Reference indices in ascending (node type, label) byte order. The sort
-    // compares the first eight bytes of the labels as one number and reads
-    // whole labels only where those are equal.
-    std::vector<uint32_t> sorted() const {
-        struct Key {
-            uint32_t type_rank;
-            uint32_t ref;
-            uint64_t head;  // the label's first 8 bytes, big-endian, zero-padded
-        };
-        const std::vector<uint32_t> type_rank = byte_order_ranks(types());
-        std::vector<Key> keys(refs_.size());
-        for (uint32_t r = 0; r < refs_.size(); ++r) {
-            const std::string_view text = label(refs_[r]);
-            uint64_t head = 0;
-            for (std::size_t i = 0; i < 8; ++i) {
-                const auto byte = i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
-                head = (head << 8) | byte;
-            }
-            keys[r] = Key{type_rank[refs_[r].type], r, head};
-        }
-        std::sort(keys.begin(), keys.end(), [&](const Key& x, const Key& y) {
-            if (x.type_rank != y.type_rank) return x.type_rank < y.type_rank;
-            if (x.head != y.head) return x.head < y.head;
-            return label(refs_[x.ref]) < label(refs_[y.ref]);
-        });
-        std::vector<uint32_t> order(keys.size());
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            order[i] = keys[i].ref;
-        return order;
-    }
-
-private:
-    void add_edge(std::string_view edge_type, std::string_view src_type, std::string_view src_label,
-                  std::string_view dst_type, std::string_view dst_label) {
-        edge_type_of_.push_back(edge_types_.number(edge_type));
-        add(src_type, src_label);
-        add(dst_type, dst_label);
-    }
-
-    void add(std::string_view type, std::string_view label) {
-        const uint32_t t = types_.number(type);
-        const auto [ref, added] =
-            index_.find_or_add(t, label, checked_id_value(refs_.size()),
-                               [&](uint32_t r) { return this->label(refs_[r]); });
-        if (added) {
-            // The labels are copied together, so that sorting them stays within
-            // a small arena instead of reaching into every observation.
-            refs_.push_back(
-                Ref{t, checked_id_value(labels_.size()), checked_id_value(label.size())});
-            labels_ += label;
-        }
-        by_observation_.push_back(ref);
-    }
-
-    TextNumbers types_;
-    TextNumbers edge_types_;
-    std::vector<Ref> refs_;
-    std::string labels_;
-    RefTable index_;
-    std::vector<uint32_t> by_observation_;
-    std::vector<uint32_t> edge_type_of_;
-};
-
-// ---- Step 2: nodes ---------------------------------------------------------------
+// ---- Step 1: nodes ---------------------------------------------------------------
 
 // What every node of one node type starts with. Nothing in it depends on the
 // node's label, so it is made once per node type.
@@ -405,254 +215,176 @@ NodeTemplate node_template(std::string_view type, const BeliefModel& model, cons
     return t;
 }
 
-// Creates one node per reference in sorted order. Returns the NodeId of every
-// reference and the declaration of every node type.
-struct CreatedNodes {
-    std::vector<NodeId> of_ref;
-    std::vector<const ast::NodeBeliefDecl*> decl_of_type;
+// The correlations a node of the template stores: the checks a graph makes
+// when a correlation is set (the same for every node of the type, so made
+// for its first node, whose id the self-correlation message names), then
+// the pairs that leave an entry, with their keys.
+struct StoredCorrelation {
+    std::string key;
+    double value;
 };
 
-CreatedNodes create_nodes(BeliefGraph& graph, const NodeRefs& refs, const BeliefModel& model,
-                          const Schema& schema) {
-    CreatedNodes out{std::vector<NodeId>(refs.refs().size()),
-                     std::vector<const ast::NodeBeliefDecl*>(refs.types().size(), nullptr)};
-    NodeTemplate current;
-    uint32_t current_type = UINT32_MAX;
-    // Sorted order keeps every node type's references together.
-    for (const uint32_t r : refs.sorted()) {
-        const NodeRefs::Ref& ref = refs.refs()[r];
-        if (ref.type != current_type) {
-            current = node_template(refs.types()[ref.type], model, schema);
-            current_type = ref.type;
-            out.decl_of_type[ref.type] = current.decl;
+std::vector<StoredCorrelation> stored_correlations(const NodeTemplate& t, NodeId first) {
+    std::vector<StoredCorrelation> stored;
+    for (const NodeTemplate::Correlation& c : t.correlations) {
+        if (c.a == c.b) {
+            if (!(std::fabs(c.value - 1.0) < kCorrelationTolerance)) {
+                throw ExecError::validation(fill("self-correlation for '{}.{}' must be 1, got {}",
+                                                 first.value, c.a, plain_number(c.value)));
+            }
+            continue;
         }
-        const NodeId id = graph.add_node(std::string(refs.types()[ref.type]), current.attrs);
-        graph.set_node_name(id, std::string(refs.label(ref)));
-        for (const NodeTemplate::Correlation& c : current.correlations) {
-            graph.set_attr_correlation(id, c.a, c.b, c.value);
+        if (!(std::isfinite(c.value) && std::fabs(c.value) <= 1.0)) {
+            throw ExecError::validation(
+                fill("attribute correlation must be finite and in [-1, 1], got {}",
+                     plain_number(c.value)));
         }
-        out.of_ref[r] = id;
+        if (!t.attrs.contains(c.a)) throw update_steps::missing_attr(c.a);
+        if (!t.attrs.contains(c.b)) throw update_steps::missing_attr(c.b);
+        std::string key = AttrCorrelations::pair_key(c.a, c.b);
+        const auto same = [&](const StoredCorrelation& s) { return s.key == key; };
+        std::erase_if(stored, same);
+        if (std::fabs(c.value) >= kCorrelationTolerance) stored.push_back({std::move(key), c.value});
     }
-    return out;
+    return stored;
 }
 
-// ---- Step 3: edge declarations and planned categories ----------------------------
+// The declaration of every node type the block names (in the index's
+// numbering), filled as the nodes are made.
+using NodeDecls = std::vector<const ast::NodeBeliefDecl*>;
 
-// The edge declaration of every edge and edge-weight observation, in order,
-// and the planned categories of every competing (source, edge type).
-struct EdgePlan {
-    std::vector<const EdgeBeliefDecl*> decls;
-    PlannedCategories categories;
+NodeDecls add_nodes(BeliefGraphInner& inner, const EvidenceIndex& index, const BeliefModel& model,
+                    const Schema& schema) {
+    NodeDecls decls(index.node_types.size(), nullptr);
+    inner.nodes.reserve(index.node_count());
+    inner.node_names.reserve(index.node_count());
+    inner.node_index.reserve(index.node_count());
+    for (std::size_t r = 0; r < index.type_runs.size(); ++r) {
+        const EvidenceIndex::TypeRun& run = index.type_runs[r];
+        const uint32_t end = r + 1 < index.type_runs.size()
+                                 ? index.type_runs[r + 1].first.value
+                                 : static_cast<uint32_t>(index.node_count());
+        const std::string_view type = index.node_types[run.type];
+        const NodeTemplate t = node_template(type, model, schema);
+        const std::vector<StoredCorrelation> correlations = stored_correlations(t, run.first);
+        decls[run.type] = t.decl;
+        const SharedText label{std::string(type)};
+        for (uint32_t id = run.first.value; id < end; ++id) {
+            inner.append_node(NodeData{label, t.attrs, NodeId{id}});
+            inner.node_names.insert_or_assign(NodeId{id}, std::string(index.node_labels[id]));
+            for (const StoredCorrelation& c : correlations) {
+                inner.attr_correlations.insert_or_assign(NodeId{id}, c.key, c.value);
+            }
+        }
+    }
+    return decls;
+}
+
+// ---- Step 2: edge declarations -------------------------------------------------------
+
+// What the edges of one observed edge type are made with.
+struct EdgeKind {
+    const EdgeBeliefDecl* decl = nullptr;
+    const ast::PosteriorType::Categorical* categorical = nullptr;  // a competing edge type
+    SharedText name;
+    bool schema_checked = false;
 };
 
-EdgePlan plan_edges(std::span<const ObserveStmt> observations, const NodeRefs& refs,
-                    const std::vector<NodeId>& node_of_ref, const BeliefModel& model) {
-    EdgePlan plan;
-    plan.decls.reserve(refs.edge_type_by_observation().size());
-    // The declaration of each edge type, looked up when first needed.
-    std::vector<const EdgeBeliefDecl*> decl_of_type(refs.edge_types().size(), nullptr);
-    std::size_t ref_cursor = 0;
-    const auto plan_one = [&](const auto& obs) {
-        const NodeId src = node_of_ref[refs.by_observation()[ref_cursor]];
-        const NodeId dst = node_of_ref[refs.by_observation()[ref_cursor + 1]];
-        ref_cursor += 2;
-        const EdgeBeliefDecl*& decl =
-            decl_of_type[refs.edge_type_by_observation()[plan.decls.size()]];
-        if (!decl) decl = find_edge_decl(model, obs.edge_type);
-        if (!decl) {
+std::vector<EdgeKind> edge_kinds(const EvidenceIndex& index, const ObservationList& observations,
+                                 const BeliefModel& model) {
+    std::vector<EdgeKind> kinds(index.edge_types.size());
+    bool check_observations = false;
+    for (std::size_t t = 0; t < kinds.size(); ++t) {
+        EdgeKind& kind = kinds[t];
+        kind.name = SharedText(std::string(index.edge_types[t]));
+        kind.decl = find_edge_decl(model, index.edge_types[t]);
+        if (kind.decl) {
+            kind.categorical = std::get_if<ast::PosteriorType::Categorical>(&kind.decl->exist.node);
+        }
+        check_observations |= !kind.decl || (kind.categorical && kind.categorical->categories);
+    }
+    if (!check_observations) return kinds;
+    // An undeclared edge type fails at its first observation; a categorical
+    // one with a list of categories at the first destination it does not
+    // admit.
+    for (std::size_t i = 0; i < observations.size(); ++i) {
+        if (index.kind(i) == ObservationKind::Attribute) continue;
+        const EvidenceIndex::Edge& edge = index.edges[index.targets[i]];
+        const EdgeKind& kind = kinds[edge.type];
+        if (!kind.decl) {
             throw ExecError::validation(fill("Edge type '{}' not declared in belief model '{}'",
-                                             obs.edge_type, model.name));
+                                             index.edge_types[edge.type], model.name));
         }
-        plan.decls.push_back(decl);
-        const auto* categorical = std::get_if<ast::PosteriorType::Categorical>(&decl->exist.node);
-        if (!categorical) return;
-        if (const auto& allowed = categorical->categories) {
-            if (std::find(allowed->begin(), allowed->end(), obs.dst_label) == allowed->end()) {
-                throw ExecError::validation(
-                    fill("Destination '{}' is not allowed for categorical edge '{}'; expected one "
-                         "of {}",
-                         obs.dst_label, obs.edge_type, debug_text(*allowed)));
-            }
-        }
-        plan.categories[EvidenceSourceKey{decl, src}].push_back(dst);
-    };
-    for (const ObserveStmt& stmt : observations) {
-        if (const auto* e = std::get_if<ObserveStmt::Edge>(&stmt.node)) {
-            plan_one(*e);
-        } else if (const auto* w = std::get_if<ObserveStmt::EdgeWeight>(&stmt.node)) {
-            plan_one(*w);
-        } else {
-            ref_cursor += 1;
+        if (!kind.categorical || !kind.categorical->categories) continue;
+        const std::vector<std::string>& allowed = *kind.categorical->categories;
+        const std::string_view destination = index.node_labels[edge.dst.value];
+        if (std::find(allowed.begin(), allowed.end(), destination) == allowed.end()) {
+            throw ExecError::validation(
+                fill("Destination '{}' is not allowed for categorical edge '{}'; expected one of "
+                     "{}",
+                     destination, index.edge_types[edge.type], debug_text(allowed)));
         }
     }
-    plan.categories.for_each([](const EvidenceSourceKey&, std::vector<NodeId>& destinations) {
-        std::sort(destinations.begin(), destinations.end());
-        destinations.erase(std::unique(destinations.begin(), destinations.end()),
-                           destinations.end());
-    });
-    return plan;
+    return kinds;
 }
 
-// ---- Step 4: edges and prepared updates ----------------------------------------------
+// ---- Step 3: edges ------------------------------------------------------------------
 
-struct EdgeUpdate {
-    EdgeId edge;
-    ast::EvidenceMode mode;
+// (edge type, source): the key of a competing group.
+struct SourceKey {
+    uint32_t type;
+    NodeId src;
+    friend bool operator==(const SourceKey&, const SourceKey&) = default;
 };
-struct WeightUpdate {
-    EdgeId edge;
-    double value;
-    double precision;
-};
-struct AttrUpdate {
-    NodeId node;
-    uint32_t attr;  // index into Prepared::attr_names
-    double value;
-    double precision;
+struct SourceKeyHash {
+    std::size_t operator()(const SourceKey& key) const noexcept {
+        uint64_t x = (uint64_t{key.type} << 32 | key.src.value) * 0x9e3779b97f4a7c15;
+        return static_cast<std::size_t>(x ^ (x >> 29));
+    }
 };
 
-// The updates of step 5, each list in observation order.
-struct Prepared {
-    std::vector<EdgeUpdate> choices;   // chosen, unchosen, forced choice
-    std::vector<EdgeUpdate> presence;  // present, absent
-    std::vector<WeightUpdate> weights;
-    std::vector<AttrUpdate> attrs;
-    std::vector<std::string_view> attr_names;  // distinct, in order of first sight
-    std::size_t edge_count = 0;
-};
-
-class Preparer {
+// The destinations of the competing edges of every (edge type, source), in
+// ascending NodeId order: the categories of its group. A group's categories
+// are all destinations observed for it, and the index holds each distinct
+// edge once.
+class PlannedGroups {
 public:
-    Preparer(BeliefGraph& graph, const Schema& schema, const NodeRefs& refs,
-             const CreatedNodes& nodes, const EdgePlan& plan)
-        : graph_(graph), schema_(schema), refs_(refs), nodes_(nodes), plan_(plan) {}
-
-    Prepared run(std::span<const ObserveStmt> observations) {
-        for (const ObserveStmt& stmt : observations) {
-            if (const auto* e = std::get_if<ObserveStmt::Edge>(&stmt.node)) {
-                const EdgeId id = edge_of(*plan_.decls[edge_obs_++]);
-                const bool presence =
-                    e->mode == ast::EvidenceMode::Present || e->mode == ast::EvidenceMode::Absent;
-                (presence ? out_.presence : out_.choices).push_back(EdgeUpdate{id, e->mode});
-            } else if (const auto* w = std::get_if<ObserveStmt::EdgeWeight>(&stmt.node)) {
-                const EdgeBeliefDecl& decl = *plan_.decls[edge_obs_++];
-                const EdgeId id = edge_of(decl);
-                out_.weights.push_back(WeightUpdate{id, w->value, weight_precision(*w, decl)});
-            } else {
-                prepare_attr(std::get<ObserveStmt::Attribute>(stmt.node));
-            }
+    PlannedGroups(const EvidenceIndex& index, const std::vector<EdgeKind>& kinds) {
+        std::vector<EvidenceIndex::Edge> competing;
+        for (const EvidenceIndex::Edge& e : index.edges) {
+            if (kinds[e.type].categorical) competing.push_back(e);
         }
-        out_.edge_count = edges_.size();
-        out_.attr_names = attr_names_.texts();
-        return std::move(out_);
+        std::sort(competing.begin(), competing.end(), [](const auto& x, const auto& y) {
+            if (x.type != y.type) return x.type < y.type;
+            if (x.src != y.src) return x.src < y.src;
+            return x.dst < y.dst;
+        });
+        destinations_.reserve(competing.size());
+        for (std::size_t i = 0; i < competing.size(); ++i) {
+            const SourceKey key{competing[i].type, competing[i].src};
+            if (i == 0 || !(key == SourceKey{competing[i - 1].type, competing[i - 1].src})) {
+                ranges_.try_emplace(key, Range{static_cast<uint32_t>(destinations_.size()), 0});
+            }
+            ++ranges_.find(key)->count;
+            destinations_.push_back(competing[i].dst);
+        }
+    }
+
+    std::vector<NodeId> categories(const SourceKey& key) const {
+        const Range* range = ranges_.find(key);
+        if (!range) support::panic("competing edge without planned categories");
+        const auto first = destinations_.begin() + range->start;
+        return std::vector<NodeId>(first, first + range->count);
     }
 
 private:
-    NodeId next_node() { return nodes_.of_ref[refs_.by_observation()[ref_cursor_++]]; }
-
-    EdgeId edge_of(const EdgeBeliefDecl& decl) {
-        const NodeId src = next_node();
-        const NodeId dst = next_node();
-        return create_edge_with_posterior(graph_, edges_, groups_, EvidenceEdgeKey{&decl, src, dst},
-                                          schema_.edges, plan_.categories);
-    }
-
-    static double weight_precision(const ObserveStmt::EdgeWeight& obs, const EdgeBeliefDecl& decl) {
-        if (obs.precision) return *obs.precision;
-        if (!decl.weight) {
-            throw ExecError::validation(
-                fill("Edge '{}' does not declare weight posterior but evidence observes weight",
-                     obs.edge_type));
-        }
-        return default_observation_precision(*decl.weight);
-    }
-
-    void prepare_attr(const ObserveStmt::Attribute& obs) {
-        const uint32_t ref = refs_.by_observation()[ref_cursor_++];
-        const NodeId node = nodes_.of_ref[ref];
-        const ast::NodeBeliefDecl& decl = *nodes_.decl_of_type[refs_.refs()[ref].type];
-        const ast::PosteriorType* posterior = find_attr_decl(decl, obs.attr);
-        if (!posterior) throw attr_not_declared(obs.attr, obs.node_type);
-        const double precision =
-            obs.precision ? *obs.precision : default_observation_precision(*posterior);
-        out_.attrs.push_back(AttrUpdate{node, attr_names_.number(obs.attr), obs.value, precision});
-    }
-
-    BeliefGraph& graph_;
-    const Schema& schema_;
-    const NodeRefs& refs_;
-    const CreatedNodes& nodes_;
-    const EdgePlan& plan_;
-    EvidenceEdgeTable edges_;
-    EvidenceGroupTable groups_;
-    TextNumbers attr_names_;
-    std::size_t ref_cursor_ = 0;
-    std::size_t edge_obs_ = 0;
-    Prepared out_;
+    struct Range {
+        uint32_t start;
+        uint32_t count;
+    };
+    FlatMap<SourceKey, Range, SourceKeyHash> ranges_;
+    std::vector<NodeId> destinations_;
 };
-
-// ---- Step 5: application -------------------------------------------------------------
-
-// `positions` reordered by ascending keys[position] (keys below key_count),
-// equal keys keeping their order: a counting sort, linear in both sizes.
-std::vector<uint32_t> stable_by_key(const std::vector<uint32_t>& positions,
-                                    const std::vector<uint32_t>& keys, std::size_t key_count) {
-    std::vector<uint32_t> start(key_count + 1, 0);
-    for (const uint32_t p : positions)
-        ++start[keys[p] + 1];
-    for (std::size_t k = 1; k <= key_count; ++k)
-        start[k] += start[k - 1];
-    std::vector<uint32_t> out(positions.size());
-    for (const uint32_t p : positions)
-        out[start[keys[p]]++] = p;
-    return out;
-}
-
-template <typename Update>
-std::vector<uint32_t> by_edge(const std::vector<Update>& updates, std::size_t edge_count) {
-    std::vector<uint32_t> keys(updates.size());
-    for (std::size_t i = 0; i < updates.size(); ++i)
-        keys[i] = updates[i].edge.value;
-    return stable_by_key(identity(updates.size()), keys, edge_count);
-}
-
-// Attribute updates by ascending node id, then attribute name in byte order.
-std::vector<uint32_t> by_node_and_attr(const Prepared& p, std::size_t node_count) {
-    const std::vector<uint32_t> rank = byte_order_ranks(p.attr_names);
-    std::vector<uint32_t> names(p.attrs.size()), nodes(p.attrs.size());
-    for (std::size_t i = 0; i < p.attrs.size(); ++i) {
-        names[i] = rank[p.attrs[i].attr];
-        nodes[i] = p.attrs[i].node.value;
-    }
-    const std::vector<uint32_t> by_attr =
-        stable_by_key(identity(p.attrs.size()), names, rank.size());
-    return stable_by_key(by_attr, nodes, node_count);
-}
-
-void apply(BeliefGraph& graph, const Prepared& p, std::size_t node_count) {
-    for (const EdgeUpdate& u : p.choices) {
-        if (u.mode == ast::EvidenceMode::Chosen) {
-            graph.observe_edge_chosen(u.edge);
-        } else if (u.mode == ast::EvidenceMode::Unchosen) {
-            graph.observe_edge_unchosen(u.edge);
-        } else {
-            graph.observe_edge_forced_choice(u.edge);
-        }
-    }
-    for (const uint32_t i : by_edge(p.presence, p.edge_count)) {
-        graph.observe_edge(p.presence[i].edge, p.presence[i].mode == ast::EvidenceMode::Present);
-    }
-    for (const uint32_t i : by_edge(p.weights, p.edge_count)) {
-        const WeightUpdate& u = p.weights[i];
-        graph.observe_edge_weight(u.edge, u.value, u.precision);
-    }
-    for (const uint32_t i : by_node_and_attr(p, node_count)) {
-        const AttrUpdate& u = p.attrs[i];
-        graph.observe_attr(u.node, p.attr_names[u.attr], u.value, u.precision);
-    }
-}
-
-// ---- Edge creation ---------------------------------------------------------------------
 
 // The Dirichlet prior of a new group of `k` categories.
 std::vector<double> group_prior(const ast::CategoricalPrior& prior, std::size_t k) {
@@ -668,106 +400,242 @@ std::vector<double> group_prior(const ast::CategoricalPrior& prior, std::size_t 
     return given;
 }
 
-// The category of `key`'s destination in the group of (source, edge type),
-// creating the group on first need.
-EdgePosterior::Competing join_group(BeliefGraph& graph, EvidenceGroupTable& groups,
-                                    const EvidenceEdgeKey& key,
-                                    const ast::PosteriorType::Categorical& categorical,
-                                    const PlannedCategories& planned) {
-    if (categorical.group_by != "source") {
-        throw ExecError::validation(
-            fill("CategoricalPosterior with group_by='{}' not yet supported (only 'source')",
-                 categorical.group_by));
+// Makes the edges in EdgeId order as the observations first mention them,
+// with the competing groups they need.
+class EdgeMaker {
+public:
+    EdgeMaker(BeliefGraphInner& inner, const EvidenceIndex& index, std::vector<EdgeKind>& kinds,
+              const Schema& schema)
+        : inner_(inner), index_(index), kinds_(kinds), schema_(schema), planned_(index, kinds) {
+        inner_.edges.reserve(index.edges.size());
+        inner_.edge_index.reserve(index.edges.size());
     }
-    const std::string& edge_type = key.decl->edge_type;
-    const EvidenceSourceKey group_key{key.decl, key.src};
-    const CompetingGroupId id =
-        *groups.try_emplace(group_key, CompetingGroupId{checked_id_value(groups.size())}).first;
-    CompetingGroups& table = graph.competing_groups_mut();
-    const CompetingEdgeGroup* group = table.find(id);
-    if (!group) {
-        const std::vector<NodeId>* plan = planned.find(group_key);
-        std::vector<NodeId> categories = plan ? *plan : std::vector<NodeId>{key.dst};
-        std::sort(categories.begin(), categories.end());
-        categories.erase(std::unique(categories.begin(), categories.end()), categories.end());
-        std::vector<double> prior = group_prior(categorical.prior, categories.size());
-        group = &table.insert_or_assign(
-            id, CompetingEdgeGroup(id, key.src, edge_type, std::move(categories),
-                                   DirichletPosterior(std::move(prior))));
+
+    // The edge `id` (the next one) with its prior, and its weight prior.
+    void make(EdgeId id) {
+        const EvidenceIndex::Edge& e = index_.edges[id.value];
+        EdgeKind& kind = kinds_[e.type];
+        const EdgeBeliefDecl& decl = *kind.decl;
+        if (!kind.schema_checked) {
+            if (!schema_has_edge(schema_.edges, decl.edge_type)) {
+                throw ExecError::validation(
+                    fill("Edge type '{}' not found in schema", decl.edge_type));
+            }
+            kind.schema_checked = true;
+        }
+        if (const auto* bernoulli = std::get_if<ast::PosteriorType::Bernoulli>(&decl.exist.node)) {
+            const double p =
+                find_param(bernoulli->params, "prior").value_or(kDefaultExistencePrior);
+            const double n =
+                find_param(bernoulli->params, "pseudo_count").value_or(kDefaultPseudoCount);
+            inner_.append_edge(EdgeData{EdgePosterior{EdgePosterior::Independent{p * n, (1.0 - p) * n}},
+                                        kind.name, id, e.src, e.dst});
+        } else if (kind.categorical) {
+            const EdgePosterior::Competing choice = join_group(e, kind);
+            inner_.append_edge(EdgeData{EdgePosterior{choice}, kind.name, id, e.src, e.dst});
+        } else {
+            throw ExecError::validation(
+                fill("Edge posterior type not supported: {}", debug_text(decl.exist)));
+        }
+        if (const auto weight = edge_weight_prior_from_decl(decl)) {
+            if (!(std::isfinite(weight->mean) && std::isfinite(weight->precision) &&
+                  weight->precision > 0.0)) {
+                throw ExecError::validation(fill(
+                    "edge weight prior must have finite mean and positive finite precision, got "
+                    "mean={} precision={}",
+                    plain_number(weight->mean), plain_number(weight->precision)));
+            }
+            inner_.edge_weights.insert_or_assign(id, *weight);
+        }
     }
-    const std::optional<std::size_t> category = group->get_category_index(key.dst);
-    if (!category) {
-        support::panic(fill("destination {} is not a category of competing group {}",
-                            debug_form(key.dst), debug_form(id)));
+
+private:
+    // The category of the edge's destination in the group of (source, edge
+    // type), creating the group on first need; group ids count groups in
+    // that order.
+    EdgePosterior::Competing join_group(const EvidenceIndex::Edge& e, const EdgeKind& kind) {
+        const ast::PosteriorType::Categorical& categorical = *kind.categorical;
+        if (categorical.group_by != "source") {
+            throw ExecError::validation(
+                fill("CategoricalPosterior with group_by='{}' not yet supported (only 'source')",
+                     categorical.group_by));
+        }
+        const SourceKey key{e.type, e.src};
+        const auto [slot, added] =
+            groups_.try_emplace(key, CompetingGroupId{checked_id_value(groups_.size())});
+        const CompetingGroupId id = *slot;
+        const CompetingEdgeGroup* group = inner_.competing_groups.find(id);
+        if (!group) {
+            std::vector<NodeId> categories = planned_.categories(key);
+            std::vector<double> prior = group_prior(categorical.prior, categories.size());
+            group = &inner_.competing_groups.insert_or_assign(
+                id, CompetingEdgeGroup(id, e.src, kind.name.str(), std::move(categories),
+                                       DirichletPosterior(std::move(prior))));
+        }
+        const std::optional<std::size_t> category = group->get_category_index(e.dst);
+        if (!category) {
+            support::panic(fill("destination {} is not a category of competing group {}",
+                                debug_form(e.dst), debug_form(id)));
+        }
+        return EdgePosterior::Competing{id, *category};
     }
-    return EdgePosterior::Competing{id, *category};
+
+    BeliefGraphInner& inner_;
+    const EvidenceIndex& index_;
+    std::vector<EdgeKind>& kinds_;
+    const Schema& schema_;
+    PlannedGroups planned_;
+    FlatMap<SourceKey, CompetingGroupId, SourceKeyHash> groups_;
+};
+
+// The declaration of an attribute of a node type as observations use it:
+// its place in the nodes' attribute maps (none when the schema lacks it)
+// and the precision of an observation that gives none.
+struct AttrSlot {
+    bool declared = false;
+    std::optional<std::size_t> position;
+    double default_precision = kDefaultObservationPrecision;
+};
+
+// Slots are kept by (attribute, node type), in a SourceKey's two numbers.
+class AttrSlots {
+public:
+    AttrSlots(const EvidenceIndex& index, const NodeDecls& decls, const BeliefGraphInner& inner)
+        : index_(index), decls_(decls), inner_(inner) {}
+
+    const AttrSlot& slot(NodeId node, uint32_t attr) {
+        if (run_ == index_.type_runs.size() || node < index_.type_runs[run_].first ||
+            (run_ + 1 < index_.type_runs.size() && !(node < index_.type_runs[run_ + 1].first))) {
+            const auto next = std::upper_bound(
+                index_.type_runs.begin(), index_.type_runs.end(), node,
+                [](NodeId id, const EvidenceIndex::TypeRun& r) { return id < r.first; });
+            run_ = static_cast<std::size_t>(next - index_.type_runs.begin()) - 1;
+        }
+        const EvidenceIndex::TypeRun& run = index_.type_runs[run_];
+        const auto [entry, added] =
+            slots_.try_emplace(SourceKey{attr, NodeId{run.type}}, AttrSlot{});
+        if (added) {
+            const std::string_view name = index_.attr_names[attr];
+            if (const ast::PosteriorType* posterior = find_attr_decl(*decls_[run.type], name)) {
+                entry->declared = true;
+                entry->default_precision = default_observation_precision(*posterior);
+                entry->position = inner_.nodes[run.first.value].attrs.position(name);
+            }
+        }
+        return *entry;
+    }
+
+private:
+    const EvidenceIndex& index_;
+    const NodeDecls& decls_;
+    const BeliefGraphInner& inner_;
+    std::size_t run_ = SIZE_MAX;
+    // Keyed by (attribute, node type).
+    FlatMap<SourceKey, AttrSlot, SourceKeyHash> slots_;
+};
+
+// Makes every edge at its first mention and checks every edge-weight and
+// attribute observation, in written order.
+void add_edges(BeliefGraphInner& inner, const EvidenceIndex& index,
+               const ObservationList& observations, std::vector<EdgeKind>& kinds,
+               const Schema& schema, AttrSlots& attrs) {
+    EdgeMaker maker(inner, index, kinds, schema);
+    uint32_t next_edge = 0;
+    for (std::size_t i = 0; i < observations.size(); ++i) {
+        const ObservationKind kind = index.kind(i);
+        if (kind == ObservationKind::Attribute) {
+            const NodeId node{index.targets[i]};
+            if (!attrs.slot(node, EvidenceIndex::attr_of(index.tags[i])).declared) {
+                const auto& obs = std::get<ObserveStmt::Attribute>(observations[i].node);
+                throw attr_not_declared(obs.attr, obs.node_type);
+            }
+            continue;
+        }
+        const uint32_t edge = index.targets[i];
+        if (edge == next_edge) maker.make(EdgeId{next_edge++});
+        if (kind != ObservationKind::EdgeWeight) continue;
+        const EdgeBeliefDecl& decl = *kinds[index.edges[edge].type].decl;
+        const auto& obs = std::get<ObserveStmt::EdgeWeight>(observations[i].node);
+        if (!decl.weight && !obs.precision) {
+            throw ExecError::validation(
+                fill("Edge '{}' does not declare weight posterior but evidence observes weight",
+                     obs.edge_type));
+        }
+    }
+}
+
+// ---- Step 4: updates -------------------------------------------------------------------
+
+DirichletPosterior& competing_group(BeliefGraphInner& inner, const EdgeData& edge,
+                                    std::string_view independent_error, std::size_t& category) {
+    const auto* competing = edge.posterior.competing();
+    if (!competing) throw ExecError::validation(std::string(independent_error));
+    CompetingEdgeGroup* group = inner.competing_groups.find(competing->group);
+    if (!group) throw ExecError::internal("missing competing group");
+    category = competing->category;
+    return group->posterior;
+}
+
+void apply_choice(BeliefGraphInner& inner, ObservationKind kind, EdgeId id) {
+    const EdgeData& edge = inner.edges[id.value];
+    std::size_t k = 0;
+    if (kind == ObservationKind::Chosen) {
+        DirichletPosterior& group = competing_group(
+            inner, edge, "observe_edge_chosen() only valid for competing edges", k);
+        update_steps::observe_chosen(group, k, id);
+    } else if (kind == ObservationKind::Unchosen) {
+        DirichletPosterior& group = competing_group(
+            inner, edge, "observe_edge_unchosen() only valid for competing edges", k);
+        update_steps::observe_unchosen(group, k, id);
+    } else {
+        DirichletPosterior& group = competing_group(
+            inner, edge, "observe_edge_forced_choice() only valid for competing edges", k);
+        update_steps::observe_forced_choice(group, k);
+    }
+}
+
+void apply_updates(BeliefGraphInner& inner, const EvidenceIndex& index,
+                   const ObservationList& observations, const std::vector<EdgeKind>& kinds,
+                   AttrSlots& attrs) {
+    const std::vector<uint32_t>& order = index.apply_order;
+    for (std::size_t k = 0; k < index.choices_end; ++k) {
+        const uint32_t i = order[k];
+        apply_choice(inner, index.kind(i), EdgeId{index.targets[i]});
+    }
+    for (std::size_t k = index.choices_end; k < index.presence_end; ++k) {
+        const uint32_t i = order[k];
+        const EdgeId id{index.targets[i]};
+        EdgePosterior& posterior = inner.edges[id.value].posterior;
+        posterior.value = update_steps::observe_edge(
+            posterior, index.kind(i) == ObservationKind::Present, id);
+    }
+    for (std::size_t k = index.presence_end; k < index.weights_end; ++k) {
+        const uint32_t i = order[k];
+        const EdgeId id{index.targets[i]};
+        const auto& obs = std::get<ObserveStmt::EdgeWeight>(observations[i].node);
+        const EdgeBeliefDecl& decl = *kinds[index.edges[id.value].type].decl;
+        const double precision =
+            obs.precision ? *obs.precision : default_observation_precision(*decl.weight);
+        update_steps::check_weight_precision(precision);
+        GaussianPosterior* weight = inner.edge_weights.find(id);
+        if (!weight) throw update_steps::no_weight_posterior(id);
+        *weight = update_steps::observe_weight(*weight, obs.value, precision, id);
+    }
+    for (std::size_t k = index.weights_end; k < order.size(); ++k) {
+        const uint32_t i = order[k];
+        const NodeId node{index.targets[i]};
+        const auto& obs = std::get<ObserveStmt::Attribute>(observations[i].node);
+        const AttrSlot& slot = attrs.slot(node, EvidenceIndex::attr_of(index.tags[i]));
+        if (!slot.position) throw update_steps::missing_attr(obs.attr);
+        const double precision = obs.precision ? *obs.precision : slot.default_precision;
+        GaussianPosterior& value = inner.nodes[node.value].attrs.posterior_at(*slot.position);
+        value = update_steps::observe_attr(value, obs.value, precision, node, obs.attr);
+    }
 }
 
 }  // namespace
 
 // ---- Public operations -------------------------------------------------------------------
-
-namespace {
-// The finaliser of splitmix64: every input bit moves every output bit.
-std::size_t mix(uint64_t x) noexcept {
-    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9;
-    x = (x ^ (x >> 27)) * 0x94d049bb133111eb;
-    return static_cast<std::size_t>(x ^ (x >> 31));
-}
-}  // namespace
-
-std::size_t EvidenceKeyHash::operator()(const EvidenceEdgeKey& key) const noexcept {
-    const uint64_t ends = (uint64_t{key.src.value} << 32) | key.dst.value;
-    return mix(ends ^ mix(reinterpret_cast<uintptr_t>(key.decl)));
-}
-
-std::size_t EvidenceKeyHash::operator()(const EvidenceSourceKey& key) const noexcept {
-    return mix(uint64_t{key.src.value} ^ mix(reinterpret_cast<uintptr_t>(key.decl)));
-}
-
-std::optional<GaussianPosterior> edge_weight_prior_from_decl(const EdgeBeliefDecl& decl) {
-    if (!decl.weight) return std::nullopt;
-    const auto* gaussian = std::get_if<ast::PosteriorType::Gaussian>(&decl.weight->node);
-    if (!gaussian) {
-        throw ExecError::validation(fill("Edge '{}.weight' must use GaussianPosterior, got {}",
-                                         decl.edge_type, debug_text(*decl.weight)));
-    }
-    return gaussian_prior(gaussian->params);
-}
-
-EdgeId create_edge_with_posterior(BeliefGraph& graph, EvidenceEdgeTable& edges,
-                                  EvidenceGroupTable& groups, const EvidenceEdgeKey& key,
-                                  std::span<const EdgeDef> schema_edges,
-                                  const PlannedCategories& planned) {
-    if (const EdgeId* known = edges.find(key)) return *known;
-    const EdgeBeliefDecl& decl = *key.decl;
-    const std::string& edge_type = decl.edge_type;
-    if (!schema_has_edge(schema_edges, edge_type)) {
-        throw ExecError::validation(fill("Edge type '{}' not found in schema", edge_type));
-    }
-    EdgeId id;
-    if (const auto* bernoulli = std::get_if<ast::PosteriorType::Bernoulli>(&decl.exist.node)) {
-        const double p = find_param(bernoulli->params, "prior").value_or(kDefaultExistencePrior);
-        const double n =
-            find_param(bernoulli->params, "pseudo_count").value_or(kDefaultPseudoCount);
-        id = graph.add_edge(key.src, key.dst, edge_type, p * n, (1.0 - p) * n);
-    } else if (const auto* categorical =
-                   std::get_if<ast::PosteriorType::Categorical>(&decl.exist.node)) {
-        const EdgePosterior::Competing choice =
-            join_group(graph, groups, key, *categorical, planned);
-        id = EdgeId{checked_id_value(graph.edges().size())};  // materialised by join_group
-        graph.insert_edge(
-            EdgeData{EdgePosterior{choice}, SharedText(edge_type), id, key.src, key.dst});
-    } else {
-        throw ExecError::validation(
-            fill("Edge posterior type not supported: {}", debug_text(decl.exist)));
-    }
-    if (const auto weight = edge_weight_prior_from_decl(decl)) {
-        graph.set_edge_weight_prior(id, weight->mean, weight->precision);
-    }
-    edges.try_emplace(key, id);
-    return id;
-}
 
 EvidenceContext resolve_evidence_context(std::string_view evidence_name,
                                          std::string_view model_name,
@@ -788,16 +656,21 @@ EvidenceContext resolve_evidence_context(std::string_view evidence_name,
     return EvidenceContext{*model, *schema};
 }
 
+BeliefGraph build_graph_from_index(const EvidenceIndex& index, const ObservationList& observations,
+                                   const BeliefModel& model, const Schema& schema) {
+    BeliefGraphInner inner;
+    const NodeDecls decls = add_nodes(inner, index, model, schema);
+    std::vector<EdgeKind> kinds = edge_kinds(index, observations, model);
+    AttrSlots attrs(index, decls, inner);
+    add_edges(inner, index, observations, kinds, schema, attrs);
+    apply_updates(inner, index, observations, kinds, attrs);
+    return BeliefGraph(std::move(inner));
+}
+
 BeliefGraph build_graph_from_evidence_with_context(std::span<const ObserveStmt> observations,
                                                    const BeliefModel& model, const Schema& schema) {
-    BeliefGraph graph;
-    const NodeRefs refs(observations);
-    const CreatedNodes nodes = create_nodes(graph, refs, model, schema);
-    const EdgePlan plan = plan_edges(observations, refs, nodes.of_ref, model);
-    const Prepared prepared = Preparer(graph, schema, refs, nodes, plan).run(observations);
-    apply(graph, prepared, nodes.of_ref.size());
-    graph.ensure_owned();
-    return graph;
+    const ObservationList list(observations);
+    return build_graph_from_index(index_evidence(list), list, model, schema);
 }
 
 BeliefGraph build_graph_from_evidence(const EvidenceDef& evidence, const ProgramAst& program) {

@@ -24,7 +24,9 @@
 // their own category, and the first error ends the construction. The result
 // is materialised (no pending changes).
 //
-// The working tables are hash tables; no result depends on their order.
+// The names of the observations are resolved by an EvidenceIndex
+// (evidence_index.hpp), which a caller may make once and replay: a program
+// indexes each of its blocks once for all its runs.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +35,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/engine/flat_map.hpp"
+#include "core/engine/evidence_index.hpp"
 #include "core/engine/graph.hpp"
 #include "frontend/ast.hpp"
 #include "ir/evidence.hpp"
@@ -77,51 +79,9 @@ EvidenceContext resolve_evidence_context(std::string_view evidence_name,
 BeliefGraph build_graph_from_evidence_with_context(std::span<const ObserveStmt> observations,
                                                    const BeliefModel& model, const Schema& schema);
 
-// ---- The working tables of one construction, and edge creation -------------
-// An edge type is named in the tables by its declaration in the belief model
-// (the first declaration of its name, as every lookup takes), so that the
-// tables never hash texts; `decl->edge_type` is its name.
-
-// One evidence edge: at most one per (edge type, source, destination).
-struct EvidenceEdgeKey {
-    const EdgeBeliefDecl* decl;
-    NodeId src;
-    NodeId dst;
-    friend bool operator==(const EvidenceEdgeKey&, const EvidenceEdgeKey&) = default;
-};
-// The competing group, or the planned categories, of (source, edge type).
-struct EvidenceSourceKey {
-    const EdgeBeliefDecl* decl;
-    NodeId src;
-    friend bool operator==(const EvidenceSourceKey&, const EvidenceSourceKey&) = default;
-};
-struct EvidenceKeyHash {
-    std::size_t operator()(const EvidenceEdgeKey& key) const noexcept;
-    std::size_t operator()(const EvidenceSourceKey& key) const noexcept;
-};
-
-using EvidenceEdgeTable = FlatMap<EvidenceEdgeKey, EdgeId, EvidenceKeyHash>;
-// Group ids are the table's size when a (source, edge type) is entered.
-using EvidenceGroupTable = FlatMap<EvidenceSourceKey, CompetingGroupId, EvidenceKeyHash>;
-// The destinations that will be the categories of a (source, edge type).
-using PlannedCategories = FlatMap<EvidenceSourceKey, std::vector<NodeId>, EvidenceKeyHash>;
-
-// The edge of `key`: the one in `edges`, or a new one with the prior of its
-// declaration, entered in `edges`. A competing edge joins the group of
-// (source, edge type) from `groups`, or a new group whose categories are the
-// planned destinations of (source, edge type), ascending (the destination
-// alone when none are planned). Validation errors: an edge type the schema
-// lacks, a Gaussian existence posterior, a categorical one not grouped by
-// "source", an explicit prior whose length differs from the number of
-// categories, a weight posterior that is not Gaussian.
-EdgeId create_edge_with_posterior(BeliefGraph& graph, EvidenceEdgeTable& edges,
-                                  EvidenceGroupTable& groups, const EvidenceEdgeKey& key,
-                                  std::span<const EdgeDef> schema_edges,
-                                  const PlannedCategories& planned);
-
-// The prior of an edge type's continuous weight: none without a weight
-// declaration, (prior_mean or 0, prior_precision or 0.01) for a Gaussian one.
-// Validation "Edge '{}.weight' must use GaussianPosterior, got {}" otherwise.
-std::optional<GaussianPosterior> edge_weight_prior_from_decl(const EdgeBeliefDecl& decl);
+// The same for observations whose index is `index` (made from these very
+// observations).
+BeliefGraph build_graph_from_index(const EvidenceIndex& index, const ObservationList& observations,
+                                   const BeliefModel& model, const Schema& schema);
 
 }  // namespace morvane::core::engine

@@ -14,6 +14,7 @@
 #include <variant>
 
 #include "core/engine/errors.hpp"
+#include "core/engine/evidence.hpp"
 #include "core/engine/flow_plan.hpp"
 #include "core/engine/flow_stages.hpp"
 #include "core/metrics.hpp"
@@ -34,15 +35,8 @@ const ir::FlowIR& find_flow(const ir::ProgramIR& program, std::string_view name)
     throw ExecError::internal(fill("unknown flow '{}'", name));
 }
 
-// Evidence blocks by name; of two blocks with one name the later counts.
-using EvidenceIndex = std::map<std::string_view, const ir::EvidenceIR*, std::less<>>;
-
-EvidenceIndex index_evidences(const ir::ProgramIR& program) {
-    EvidenceIndex index;
-    for (const ir::EvidenceIR& evidence : program.evidences) {
-        index.insert_or_assign(evidence.name, &evidence);
-    }
-    return index;
+ExecError unknown_evidence(std::string_view name) {
+    return ExecError::internal(fill("unknown evidence '{}'", name));
 }
 
 FlowResult initialize_flow_result(const FlowResult* prior) {
@@ -163,6 +157,8 @@ BeliefGraph rebuild_pruned_graph(BeliefGraph& working, std::span<const EdgeId> k
 }
 
 // One run of one flow: the state the road builds up, and its steps.
+// `evidence(name)` builds the graph of the evidence block `name`, or throws
+// unknown_evidence.
 template <FlowExprEvaluator Evaluator, typename Evidence>
 class FlowRun {
 public:
@@ -176,7 +172,6 @@ public:
 
     FlowResult run() {
         const std::vector<std::size_t> plan = build_graph_execution_plan(flow_);
-        evidences_ = index_evidences(program_);
         rules_ = build_rule_defs_index(program_.rules, flow_);
         result_ = initialize_flow_result(prior_);
         const MetricBindings imported = import_metric_bindings(flow_, prior_);
@@ -194,11 +189,7 @@ public:
 private:
     BeliefGraph build_graph(const ir::GraphDefIR& def) {
         if (const auto* e = std::get_if<GraphExprIR::FromEvidence>(&def.expr.node)) {
-            const auto it = evidences_.find(e->evidence);
-            if (it == evidences_.end()) {
-                throw ExecError::internal(fill("unknown evidence '{}'", e->evidence));
-            }
-            return evidence_(*it->second);
+            return evidence_(e->evidence);
         }
         if (const auto* g = std::get_if<GraphExprIR::FromGraph>(&def.expr.node)) {
             return lookup_graph_from_prior(g->alias, prior_);
@@ -347,7 +338,6 @@ private:
     const FlowResult* prior_;
     Evaluator& evaluator_;
     const Evidence& evidence_;
-    EvidenceIndex evidences_;
     RuleIndex rules_;
     RuleGlobals globals_;  // what rules read: the imported metric values
     FlowResult result_;
@@ -362,24 +352,46 @@ FlowResult run_road(const ir::ProgramIR& optimized, std::string_view flow_name,
 
 // The run_flow path on the optimized program: the backend's lock is taken
 // once the program is optimized and held to the end of the run.
+template <typename Evidence>
 FlowResult run_optimized(CraneliftJitExecutionBackend& backend, const ir::ProgramIR& optimized,
-                         std::string_view flow_name, const FlowResult* prior) {
+                         std::string_view flow_name, const FlowResult* prior,
+                         const Evidence& evidence) {
     CraneliftExprEvaluator evaluator = backend.lock();
-    const auto evidence = [&optimized](const ir::EvidenceIR& block) {
-        return build_flow_evidence_graph(block, optimized);
-    };
     return run_road(optimized, flow_name, prior, evaluator, evidence);
+}
+
+// Builds a block of a prepared program through `build(block)`.
+template <typename Build>
+auto prepared_evidence(const PreparedProgram& program, const Build& build) {
+    return [&program, &build](std::string_view name) {
+        const frontend::ast::EvidenceDef* block = program.find_evidence(name);
+        if (block == nullptr) throw unknown_evidence(name);
+        return build(*block);
+    };
+}
+
+// A non-owning handle on a program the caller keeps alive.
+std::shared_ptr<const frontend::ast::ProgramAst> borrowed(
+    const frontend::ast::ProgramAst& program) {
+    return std::shared_ptr<const frontend::ast::ProgramAst>(
+        std::shared_ptr<const frontend::ast::ProgramAst>(), &program);
 }
 
 }  // namespace
 
+FlowResult run_flow(const PreparedProgram& program, std::string_view flow_name,
+                    const FlowResult* prior) {
+    CraneliftJitExecutionBackend backend;
+    const auto build = [&program](const frontend::ast::EvidenceDef& block) {
+        return program.build_evidence_graph(block);
+    };
+    return run_optimized(backend, program.optimized(), flow_name, prior,
+                         prepared_evidence(program, build));
+}
+
 FlowResult run_flow(const frontend::ast::ProgramAst& program, std::string_view flow_name,
                     const FlowResult* prior) {
-    // The lowered program is used up by optimizing it: its evidence blocks
-    // move rather than being copied once more.
-    const ir::ProgramIR optimized = ir::ProgramIR::from(program).optimized();
-    CraneliftJitExecutionBackend backend;
-    return run_optimized(backend, optimized, flow_name, prior);
+    return run_flow(PreparedProgram(borrowed(program)), flow_name, prior);
 }
 
 FlowResult run_flow_ir(const ir::ProgramIR& program, std::string_view flow_name,
@@ -390,18 +402,31 @@ FlowResult run_flow_ir(const ir::ProgramIR& program, std::string_view flow_name,
 
 FlowResult run_flow_ir(CraneliftJitExecutionBackend& backend, const ir::ProgramIR& program,
                        std::string_view flow_name, const FlowResult* prior) {
-    return run_optimized(backend, program.optimized(), flow_name, prior);
+    const ir::ProgramIR optimized = program.optimized();
+    // Evidence blocks by name; of two blocks with one name the later counts.
+    std::map<std::string_view, const ir::EvidenceIR*, std::less<>> blocks;
+    for (const ir::EvidenceIR& block : optimized.evidences) {
+        blocks.insert_or_assign(block.name, &block);
+    }
+    const auto evidence = [&](std::string_view name) {
+        const auto it = blocks.find(name);
+        if (it == blocks.end()) throw unknown_evidence(name);
+        return build_graph_from_evidence_ir(*it->second, optimized);
+    };
+    return run_optimized(backend, optimized, flow_name, prior, evidence);
+}
+
+FlowResult run_flow_with_builder(const PreparedProgram& program, std::string_view flow_name,
+                                 const EvidenceGraphBuilder& builder, const FlowResult* prior) {
+    DirectExprEvaluator evaluator;
+    return run_road(program.optimized(), flow_name, prior, evaluator,
+                    prepared_evidence(program, builder));
 }
 
 FlowResult run_flow_with_builder(const frontend::ast::ProgramAst& program,
                                  std::string_view flow_name, const EvidenceGraphBuilder& builder,
                                  const FlowResult* prior) {
-    const ir::ProgramIR optimized = ir::ProgramIR::from(program).optimized();
-    DirectExprEvaluator evaluator;
-    const auto evidence = [&builder](const ir::EvidenceIR& block) {
-        return builder(block.to_ast());
-    };
-    return run_road(optimized, flow_name, prior, evaluator, evidence);
+    return run_flow_with_builder(PreparedProgram(borrowed(program)), flow_name, builder, prior);
 }
 
 }  // namespace morvane::core::engine

@@ -1,6 +1,7 @@
 // Running one flow of a program.
 //
-// A run lowers and optimizes the program, orders the flow's graphs so that
+// A run takes the lowered and optimized program (prepared_program.hpp: made
+// once per program and shared by its runs), orders the flow's graphs so that
 // each comes after the graphs it reads (flow_plan.hpp), builds them one by
 // one (from an evidence block, from a graph a prior run exported or kept as
 // a snapshot, as the best of several candidates, or by a pipeline of
@@ -17,8 +18,9 @@
 // the generic evaluators. Results are the same on both.
 //
 // A run is single-threaded, reads the program and the prior without changing
-// them and touches nothing else, so callers may run it without any lock of
-// their own. Graphs in the result share their immutable bases with the
+// them and touches nothing else (a prepared program makes an evidence
+// block's index once, under its own guard), so callers may run it without
+// any lock of their own, several at a time. Graphs in the result share their immutable bases with the
 // graphs they were cloned from (graph.hpp).
 #pragma once
 
@@ -31,6 +33,7 @@
 
 #include "core/engine/flow_expr_cache.hpp"
 #include "core/engine/graph.hpp"
+#include "core/engine/prepared_program.hpp"
 #include "frontend/ast.hpp"
 #include "ir/program.hpp"
 
@@ -88,6 +91,10 @@ using EvidenceGraphBuilder = std::function<BeliefGraph(const frontend::ast::Evid
 
 // Runs the flow named `flow_name` (the first of that name) of `program`,
 // chained on `prior` when given. Throws ExecError.
+FlowResult run_flow(const PreparedProgram& program, std::string_view flow_name,
+                    const FlowResult* prior = nullptr);
+
+// The same on a program prepared for this run alone.
 FlowResult run_flow(const frontend::ast::ProgramAst& program, std::string_view flow_name,
                     const FlowResult* prior = nullptr);
 
@@ -101,8 +108,11 @@ FlowResult run_flow_ir(CraneliftJitExecutionBackend& backend, const ir::ProgramI
                        std::string_view flow_name, const FlowResult* prior = nullptr);
 
 // The same with every evidence graph built by `builder`, which is called
-// once per from_evidence graph, in plan order, with the block in tree form.
+// once per from_evidence graph, in plan order, with the program's block.
 // No cache and no lock.
+FlowResult run_flow_with_builder(const PreparedProgram& program, std::string_view flow_name,
+                                 const EvidenceGraphBuilder& builder,
+                                 const FlowResult* prior = nullptr);
 FlowResult run_flow_with_builder(const frontend::ast::ProgramAst& program,
                                  std::string_view flow_name, const EvidenceGraphBuilder& builder,
                                  const FlowResult* prior = nullptr);

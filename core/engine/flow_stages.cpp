@@ -15,11 +15,6 @@ constexpr BeliefPropagationConfig kFlowPropagation{32, 0.35, 1e-5, 0.6};
 
 }  // namespace
 
-BeliefGraph build_flow_evidence_graph(const ir::EvidenceIR& evidence,
-                                      const ir::ProgramIR& program) {
-    return build_graph_from_evidence_ir(evidence, program);
-}
-
 std::string select_flow_model(std::span<const ModelCandidate> candidates,
                               frontend::ast::ModelSelectionCriterion criterion) {
     return select_best_graph(candidates, criterion).name;

@@ -24,10 +24,6 @@
 
 namespace morvane::core::engine {
 
-// A new graph from one evidence block of the optimized program, on the
-// block's belief model.
-BeliefGraph build_flow_evidence_graph(const ir::EvidenceIR& evidence, const ir::ProgramIR& program);
-
 // The name of the candidate with the best (lowest) score; candidates in the
 // order the select_model expression names them.
 std::string select_flow_model(std::span<const ModelCandidate> candidates,

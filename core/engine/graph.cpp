@@ -71,6 +71,9 @@ void apply_delta(BeliefGraphInner& base, GraphDelta& delta) {
 
 BeliefGraph::BeliefGraph() : base_(std::make_shared<BeliefGraphInner>()) {}
 
+BeliefGraph::BeliefGraph(BeliefGraphInner&& base)
+    : base_(std::make_shared<BeliefGraphInner>(std::move(base))) {}
+
 void BeliefGraph::make_base_unique() {
     if (base_is_shared()) {
         base_ = std::make_shared<BeliefGraphInner>(*base_);

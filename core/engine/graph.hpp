@@ -123,6 +123,9 @@ public:
 
     // No pending changes over a new, empty base.
     BeliefGraph();
+    // No pending changes over `base`, made elsewhere (the evidence builder
+    // fills a base directly); its indexes must hold exactly its records.
+    explicit BeliefGraph(BeliefGraphInner&& base);
 
     // A copy of every pending change over the same base (whose count goes up
     // by one). Constant cost in the size of the base.

@@ -91,6 +91,12 @@ const AttrMap::Entry* AttrMap::find_entry(std::string_view name) const noexcept 
     return nullptr;
 }
 
+std::optional<std::size_t> AttrMap::position(std::string_view name) const noexcept {
+    const Entry* e = find_entry(name);
+    if (!e) return std::nullopt;
+    return static_cast<std::size_t>(e - entries_.data());
+}
+
 const GaussianPosterior* AttrMap::find(std::string_view name) const noexcept {
     const Entry* e = find_entry(name);
     return e ? &e->posterior : nullptr;

@@ -131,6 +131,12 @@ public:
     const GaussianPosterior* find(std::string_view name) const noexcept;
     GaussianPosterior* find(std::string_view name) noexcept;
     bool contains(std::string_view name) const noexcept { return find_entry(name) != nullptr; }
+    // The place of `name` in insertion order, if present.
+    std::optional<std::size_t> position(std::string_view name) const noexcept;
+    // The posterior at a place below size().
+    GaussianPosterior& posterior_at(std::size_t position) noexcept {
+        return entries_[position].posterior;
+    }
 
     // A new name goes to the end; an existing one keeps its place.
     void insert_or_assign(SharedText name, GaussianPosterior posterior);

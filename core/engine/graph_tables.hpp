@@ -53,6 +53,8 @@ public:
     }
 
     std::size_t size() const noexcept { return count_; }
+    // Room for the ids 0 .. n - 1 without growing.
+    void reserve(std::size_t n) { dense_.reserve(n); }
 
     void clear() noexcept {
         dense_.clear();

@@ -21,6 +21,7 @@
 
 #include "core/engine/errors.hpp"
 #include "core/engine/graph.hpp"
+#include "core/engine/graph_update_steps.hpp"
 #include "frontend/ast.hpp"
 #include "frontend/support/fill.hpp"
 #include "frontend/support/number_text.hpp"
@@ -58,14 +59,6 @@ std::string ascii_lower(std::string_view word) {
     return out;
 }
 
-ExecError missing_attr(std::string_view attr) {
-    return ExecError::internal(support::fill("missing attr '{}'", attr));
-}
-
-ExecError missing_edge() {
-    return ExecError::internal("missing edge");
-}
-
 // The first non-finite value among `values`, if any.
 std::optional<double> first_non_finite(std::initializer_list<double> values) {
     for (const double v : values) {
@@ -74,13 +67,14 @@ std::optional<double> first_non_finite(std::initializer_list<double> values) {
     return std::nullopt;
 }
 
-void check_finite_attr(std::string_view update, NodeId node, std::string_view attr,
-                       GaussianPosterior value) {
+GaussianPosterior checked_attr(std::string_view update, NodeId node, std::string_view attr,
+                               GaussianPosterior value) {
     if (const auto bad = first_non_finite({value.mean, value.precision})) {
         throw ExecError::validation(support::fill(
             "{}: update produced non-finite value: {} for node {} attribute '{}'", update,
             support::plain_number(*bad), debug_form(node), attr));
     }
+    return value;
 }
 
 void check_finite_edge(std::string_view update, EdgeId edge, std::initializer_list<double> values,
@@ -93,14 +87,115 @@ void check_finite_edge(std::string_view update, EdgeId edge, std::initializer_li
     throw ExecError::validation(std::move(message));
 }
 
+}  // namespace
+
+// ---- The steps -------------------------------------------------------------------------
+
+namespace update_steps {
+
+ExecError missing_attr(std::string_view attr) {
+    return ExecError::internal(support::fill("missing attr '{}'", attr));
+}
+
+ExecError missing_edge() {
+    return ExecError::internal("missing edge");
+}
+
 ExecError no_weight_posterior(EdgeId edge) {
     return ExecError::validation(
         support::fill("edge {} does not declare a continuous weight posterior", debug_form(edge)));
 }
 
+GaussianPosterior observe_attr(GaussianPosterior current, double value, double precision,
+                               NodeId node, std::string_view attr) {
+    const double obs = std::fmax(precision, kObservationPrecisionFloor);
+    return checked_attr("observe_attr", node, attr, gaussian_step(current, value, obs));
+}
+
+GaussianPosterior soft_update(GaussianPosterior current, double value, double precision,
+                              double count, NodeId node, std::string_view attr) {
+    const double obs = std::fmax(
+        std::fmax(precision, kObservationPrecisionFloor) * std::fmax(count, kSoftUpdateCountFloor),
+        kObservationPrecisionFloor);
+    return checked_attr("soft_update", node, attr, gaussian_step(current, value, obs));
+}
+
+GaussianPosterior nudge(GaussianPosterior current, const frontend::ast::VarianceSpec& variance,
+                        double value, NodeId node, std::string_view attr) {
+    using Variance = frontend::ast::VarianceSpec;
+    double precision = current.precision;
+    if (const auto* increase = std::get_if<Variance::Increase>(&variance.node)) {
+        precision = std::fmax(precision * increase->factor.value_or(0.5), kNudgedPrecisionFloor);
+    } else if (const auto* decrease = std::get_if<Variance::Decrease>(&variance.node)) {
+        precision = std::fmax(precision * decrease->factor.value_or(2.0), kNudgedPrecisionFloor);
+    }  // Preserve keeps the precision as it is, without a floor.
+    return checked_attr("non_bayesian_nudge", node, attr, GaussianPosterior{value, precision});
+}
+
+EdgePosterior::Independent observe_edge(const EdgePosterior& current, bool present, EdgeId edge) {
+    const auto* independent = current.independent();
+    if (!independent) {
+        throw ExecError::validation(
+            "observe() only valid for independent edges; use observe_chosen for competing edges");
+    }
+    EdgePosterior::Independent beta = *independent;
+    if (present) {
+        beta.alpha = beta.alpha + 1.0;
+    } else {
+        beta.beta = beta.beta + 1.0;
+    }
+    check_finite_edge("observe_edge", edge, {beta.alpha, beta.beta});
+    return beta;
+}
+
+void observe_chosen(DirichletPosterior& group, std::size_t k, EdgeId edge) {
+    std::vector<double>& c = group.concentrations;
+    if (k >= c.size()) support::panic("Category index out of bounds");
+    check_finite_edge("observe_edge_chosen", edge, {c[k] + 1.0});
+    c[k] = c[k] + 1.0;
+}
+
+void observe_unchosen(DirichletPosterior& group, std::size_t k, EdgeId edge) {
+    // Only the other category of a binary group changes, by one.
+    if (k < 2 && group.concentrations.size() == 2) {
+        check_finite_edge("observe_edge_unchosen", edge, {group.concentrations[1 - k] + 1.0});
+    }
+    group.observe_unchosen(k);
+}
+
+void observe_forced_choice(DirichletPosterior& group, std::size_t k) {
+    std::vector<double>& c = group.concentrations;
+    if (k >= c.size()) support::panic("Category index out of bounds");
+    for (double& ci : c)
+        ci = 1.0;
+    c[k] = kForcedChoice;
+}
+
+void check_weight_precision(double precision) {
+    if (!(std::isfinite(precision) && precision > 0.0)) {
+        throw ExecError::validation(
+            support::fill("edge weight observation precision must be finite and > 0, got {}",
+                          support::plain_number(precision)));
+    }
+}
+
+GaussianPosterior observe_weight(GaussianPosterior current, double value, double precision,
+                                 EdgeId edge) {
+    const GaussianPosterior updated =
+        gaussian_step(current, value, std::fmax(precision, kObservationPrecisionFloor));
+    check_finite_edge("observe_edge_weight", edge, {updated.mean, updated.precision}, "weight");
+    return updated;
+}
+
+}  // namespace update_steps
+
+namespace {
+using update_steps::missing_attr;
+using update_steps::missing_edge;
+using update_steps::no_weight_posterior;
 }  // namespace
 
-// ---- Shared steps ---------------------------------------------------------------------
+// ---- Reading and recording through the graph ------------------------------------------
 
 BeliefGraph::AttrRead BeliefGraph::require_attr(NodeId node, std::string_view attr) const {
     auto read = read_attr(node, attr);
@@ -143,52 +238,31 @@ std::pair<DirichletPosterior*, std::size_t> BeliefGraph::require_competing(
 void BeliefGraph::observe_attr(NodeId node, std::string_view attr, double value, double precision) {
     apply_materialisation_rule();
     const AttrRead read = require_attr(node, attr);
-    const double obs = std::fmax(precision, kObservationPrecisionFloor);
-    const GaussianPosterior updated = gaussian_step(read.value, value, obs);
-    check_finite_attr("observe_attr", node, attr, updated);
-    record_attr(node, read, updated);
+    record_attr(node, read, update_steps::observe_attr(read.value, value, precision, node, attr));
 }
 
 void BeliefGraph::soft_update(NodeId node, std::string_view attr, double value, double precision,
                               double count) {
     apply_materialisation_rule();
     const AttrRead read = require_attr(node, attr);
-    const double obs = std::fmax(
-        std::fmax(precision, kObservationPrecisionFloor) * std::fmax(count, kSoftUpdateCountFloor),
-        kObservationPrecisionFloor);
-    const GaussianPosterior updated = gaussian_step(read.value, value, obs);
-    check_finite_attr("soft_update", node, attr, updated);
-    record_attr(node, read, updated);
+    record_attr(node, read,
+                update_steps::soft_update(read.value, value, precision, count, node, attr));
 }
 
 void BeliefGraph::non_bayesian_nudge(NodeId node, std::string_view attr,
                                      const frontend::ast::VarianceSpec& variance, double value) {
-    using Variance = frontend::ast::VarianceSpec;
     apply_materialisation_rule();
     const AttrRead read = require_attr(node, attr);
-    double precision = read.value.precision;
-    if (const auto* increase = std::get_if<Variance::Increase>(&variance.node)) {
-        precision = std::fmax(precision * increase->factor.value_or(0.5), kNudgedPrecisionFloor);
-    } else if (const auto* decrease = std::get_if<Variance::Decrease>(&variance.node)) {
-        precision = std::fmax(precision * decrease->factor.value_or(2.0), kNudgedPrecisionFloor);
-    }  // Preserve keeps the precision as it is, without a floor.
-    const GaussianPosterior updated{value, precision};
-    check_finite_attr("non_bayesian_nudge", node, attr, updated);
-    record_attr(node, read, updated);
+    record_attr(node, read, update_steps::nudge(read.value, variance, value, node, attr));
 }
 
 // ---- Independent edges ------------------------------------------------------------------
 
 void BeliefGraph::observe_edge(EdgeId edge, bool present) {
     apply_materialisation_rule();
-    auto beta = require_independent(
-        edge, "observe() only valid for independent edges; use observe_chosen for competing edges");
-    if (present) {
-        beta.alpha = beta.alpha + 1.0;
-    } else {
-        beta.beta = beta.beta + 1.0;
-    }
-    check_finite_edge("observe_edge", edge, {beta.alpha, beta.beta});
+    const auto posterior = get_edge_posterior_with_deltas(edge);
+    if (!posterior) throw missing_edge();
+    const auto beta = update_steps::observe_edge(*posterior, present, edge);
     record(GraphDelta{GraphDelta::EdgePosteriorUpdate{edge, beta.alpha, beta.beta}});
 }
 
@@ -228,30 +302,19 @@ void BeliefGraph::suppress_edge(EdgeId edge, std::optional<double> weight) {
 void BeliefGraph::observe_edge_chosen(EdgeId edge) {
     const auto [dirichlet, k] =
         require_competing(edge, "observe_edge_chosen() only valid for competing edges");
-    std::vector<double>& c = dirichlet->concentrations;
-    if (k >= c.size()) support::panic("Category index out of bounds");
-    check_finite_edge("observe_edge_chosen", edge, {c[k] + 1.0});
-    c[k] = c[k] + 1.0;
+    update_steps::observe_chosen(*dirichlet, k, edge);
 }
 
 void BeliefGraph::observe_edge_unchosen(EdgeId edge) {
     const auto [dirichlet, k] =
         require_competing(edge, "observe_edge_unchosen() only valid for competing edges");
-    // Only the other category of a binary group changes, by one.
-    if (k < 2 && dirichlet->concentrations.size() == 2) {
-        check_finite_edge("observe_edge_unchosen", edge, {dirichlet->concentrations[1 - k] + 1.0});
-    }
-    dirichlet->observe_unchosen(k);
+    update_steps::observe_unchosen(*dirichlet, k, edge);
 }
 
 void BeliefGraph::observe_edge_forced_choice(EdgeId edge) {
     const auto [dirichlet, k] =
         require_competing(edge, "observe_edge_forced_choice() only valid for competing edges");
-    std::vector<double>& c = dirichlet->concentrations;
-    if (k >= c.size()) support::panic("Category index out of bounds");
-    for (double& ci : c)
-        ci = 1.0;
-    c[k] = kForcedChoice;
+    update_steps::observe_forced_choice(*dirichlet, k);
 }
 
 void DirichletPosterior::observe_unchosen(std::size_t k) {
@@ -270,19 +333,12 @@ void DirichletPosterior::observe_unchosen(std::size_t k) {
 // ---- Edge weights -------------------------------------------------------------------------
 
 void BeliefGraph::observe_edge_weight(EdgeId edge, double value, double precision) {
-    if (!(std::isfinite(precision) && precision > 0.0)) {
-        throw ExecError::validation(
-            support::fill("edge weight observation precision must be finite and > 0, got {}",
-                          support::plain_number(precision)));
-    }
+    update_steps::check_weight_precision(precision);
     if (!this->edge(edge)) throw missing_edge();
     ensure_owned();
     GaussianPosterior* weight = base_->edge_weights.find(edge);
     if (!weight) throw no_weight_posterior(edge);
-    const GaussianPosterior updated =
-        gaussian_step(*weight, value, std::fmax(precision, kObservationPrecisionFloor));
-    check_finite_edge("observe_edge_weight", edge, {updated.mean, updated.precision}, "weight");
-    *weight = updated;
+    *weight = update_steps::observe_weight(*weight, value, precision, edge);
 }
 
 void BeliefGraph::set_edge_weight_prior(EdgeId edge, double mean, double precision) {
