@@ -14,9 +14,13 @@ Then the whole flow's time at n = 5k, 50k and 500k and the ratios of
 consecutive sizes (ten times the edges each).
 
 Times are the best of a few runs. Memory is read from /proc/self/status
-(VmRSS, and VmHWM after resetting it through /proc/self/clear_refs).
+(VmRSS, and VmHWM after resetting it through /proc/self/clear_refs), each
+time after the allocator has handed its free memory back (malloc_trim).
+"Program keeps" counts the compiled program before its first run; the
+first run adds the evidence block's index.
 Pass sizes as arguments to run others (`python bench/flows_at_scale.py 5000`).
 """
+import ctypes
 import gc
 import sys
 import time
@@ -73,6 +77,16 @@ def flows():
     return "".join(f"flow F{k} on M {{ {body} }}\n" for k, (_, body) in enumerate(STAGES))
 
 
+LIBC = ctypes.CDLL("libc.so.6")
+
+
+def settle():
+    """Collects garbage and hands the allocator's free memory back to the
+    system, so that RSS counts live memory and new pages are counted anew."""
+    gc.collect()
+    LIBC.malloc_trim(0)
+
+
 def status(field):
     with open("/proc/self/status") as f:
         for line in f:
@@ -104,12 +118,12 @@ def measure(n, rounds):
     observations = 5 * n
     edges = 4 * n
     text = HEAD + bipartite(n) + WHOLE_RULE + flows()
-    gc.collect()
+    settle()
     before = status("VmRSS")
     start = time.perf_counter()
     program = morvane.compile(text)
     compile_s = time.perf_counter() - start
-    gc.collect()
+    settle()
     program_bytes = status("VmRSS") - before
     print(f"n = {n}: {observations} observations, {len(text) / 1e6:.1f} MB of text")
     print(f"  compile            {compile_s:8.3f} s; Program keeps {mib(program_bytes):.0f} MiB"
@@ -117,11 +131,12 @@ def measure(n, rounds):
 
     # Peak memory of one evidence-only run, and what its result keeps.
     morvane.run_flow(program, "F0")  # first use
-    gc.collect()
+    settle()
     base = status("VmRSS")
     reset_peak()
     ctx = morvane.run_flow(program, "F0")
     peak = status("VmHWM") - base
+    settle()
     kept = status("VmRSS") - base
     del ctx
     print(f"  evidence-only peak +{mib(peak):.0f} MiB = {peak / edges:.0f} B per edge;"

@@ -21,9 +21,9 @@
 // renormalisation and change measure are applied to every message as written.
 //
 // Tables are flat arrays indexed by 32-bit message slots: slot offset[i] + k
-// holds what variable i sends to its k-th neighbour. Two buffers of messages
-// and of incoming odds alternate between sweeps; nothing is allocated inside
-// one.
+// holds what variable i sends to its k-th neighbour. Messages are replaced in
+// place; two buffers of incoming odds alternate between sweeps. Nothing is
+// allocated inside a sweep.
 #include "core/engine/belief_propagation.hpp"
 
 #include <algorithm>
@@ -351,10 +351,12 @@ struct SweepConstants {
     double damping;
 };
 
-// One synchronous sweep: reads `old` and `odds_in`, writes `out` and
-// `odds_out`; returns the largest component change.
+// One synchronous sweep: reads `odds_in`, replaces every message by its
+// successor (a message is read, for its damping, only by the step that
+// replaces it, so one buffer serves both) and writes `odds_out`; returns the
+// largest component change.
 double sweep(const Neighbourhoods& nb, const std::vector<double>& unary_odds,
-             const SweepConstants& k, const Message* old, const double* odds_in, Message* out,
+             const SweepConstants& k, Message* messages, const double* odds_in,
              double* odds_out) {
     const uint32_t* const offset = nb.offset.data();
     const uint32_t* const twin = nb.twin.data();
@@ -371,12 +373,12 @@ double sweep(const Neighbourhoods& nb, const std::vector<double>& unary_odds,
             const double up = total * inv, down = odds_in[slot] * inv;
             const double q0 = clamp_probability(up * k.disagree + down * k.agree);
             const double q1 = clamp_probability(up * k.agree + down * k.disagree);
-            const Message before = old[slot];
+            const Message before = messages[slot];
             const double r0 = k.keep * q0 + k.damping * before.absent;
             const double r1 = k.keep * q1 + k.damping * before.present;
             const double norm = at_least(r0 + r1, kNormaliserFloor);
             const Message after{r0 / norm, r1 / norm};
-            out[slot] = after;
+            messages[slot] = after;
             delta = at_least(std::fabs(after.absent - before.absent), delta);
             delta = at_least(std::fabs(after.present - before.present), delta);
             odds_out[twin[slot]] = floored_odds(after);
@@ -399,16 +401,14 @@ SweepOutcome propagate(const Neighbourhoods& nb, const std::vector<double>& unar
                            1.0 - config.damping, config.damping};
     const std::size_t slots = nb.twin.size();
     const Message initial{kInitialMessage, kInitialMessage};
-    std::vector<Message> messages[2] = {std::vector<Message>(slots, initial),
-                                        std::vector<Message>(slots, initial)};
+    std::vector<Message> messages(slots, initial);
     std::vector<double> odds[2] = {std::vector<double>(slots, floored_odds(initial)),
                                    std::vector<double>(slots, floored_odds(initial))};
     SweepOutcome outcome;
     int read = 0;
     while (outcome.iterations < config.max_iterations) {
         outcome.last_delta =
-            sweep(nb, unary_odds, k, messages[read].data(), odds[read].data(),
-                  messages[1 - read].data(), odds[1 - read].data());
+            sweep(nb, unary_odds, k, messages.data(), odds[read].data(), odds[1 - read].data());
         read = 1 - read;
         ++outcome.iterations;
         if (outcome.last_delta < config.convergence_tolerance) {
