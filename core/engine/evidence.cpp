@@ -257,7 +257,10 @@ NodeDecls add_nodes(BeliefGraphInner& inner, const EvidenceIndex& index, const B
                     const Schema& schema) {
     NodeDecls decls(index.node_types.size(), nullptr);
     inner.nodes.reserve(index.node_count());
-    inner.node_names.reserve(index.node_count());
+    std::size_t name_bytes = 0;
+    for (const std::string_view label : index.node_labels)
+        name_bytes += label.size();
+    inner.node_names.reserve(index.node_count(), name_bytes);
     inner.node_index.reserve(index.node_count());
     for (std::size_t r = 0; r < index.type_runs.size(); ++r) {
         const EvidenceIndex::TypeRun& run = index.type_runs[r];
@@ -271,7 +274,7 @@ NodeDecls add_nodes(BeliefGraphInner& inner, const EvidenceIndex& index, const B
         const SharedText label{std::string(type)};
         for (uint32_t id = run.first.value; id < end; ++id) {
             inner.append_node(NodeData{label, t.attrs, NodeId{id}});
-            inner.node_names.insert_or_assign(NodeId{id}, std::string(index.node_labels[id]));
+            inner.node_names.insert_or_assign(NodeId{id}, index.node_labels[id]);
             for (const StoredCorrelation& c : correlations) {
                 inner.attr_correlations.insert_or_assign(NodeId{id}, c.key, c.value);
             }

@@ -148,7 +148,7 @@ void BeliefGraph::insert_edge(EdgeData edge) {
 
 void BeliefGraph::set_node_name(NodeId node, std::string name) {
     ensure_owned();
-    base_->node_names.insert_or_assign(node, std::move(name));
+    base_->node_names.insert_or_assign(node, name);
 }
 
 // ---- Lookups ------------------------------------------------------------------------
@@ -235,9 +235,7 @@ const CompetingEdgeGroup* BeliefGraph::get_competing_group(NodeId node,
 }
 
 std::optional<std::string_view> BeliefGraph::node_name(NodeId node) const {
-    const std::string* name = base_->node_names.find(node);
-    if (!name) return std::nullopt;
-    return std::string_view(*name);
+    return base_->node_names.find(node);
 }
 
 EdgeData* BeliefGraph::edge_mut(EdgeId id) {

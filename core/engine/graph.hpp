@@ -64,7 +64,7 @@ struct BeliefGraphInner {
     std::vector<EdgeData> edges;
     CompetingGroups competing_groups;
     AttrCorrelations attr_correlations;
-    IdMap<NodeId, std::string> node_names;          // instance names from evidence
+    NodeNames node_names;                           // instance names from evidence
     IdMap<EdgeId, GaussianPosterior> edge_weights;  // edges with a continuous weight
     IdIndex<NodeId> node_index;                     // id -> position in `nodes`
     IdIndex<EdgeId> edge_index;                     // id -> position in `edges`

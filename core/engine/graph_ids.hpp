@@ -12,8 +12,10 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -45,14 +47,25 @@ uint32_t checked_id_value(std::size_t n);
 
 // Immutable text shared by reference count; copying it never copies bytes.
 // The count is atomic, so texts may be shared by graphs on different threads.
-// A default-constructed SharedText is the empty text.
+// A default-constructed SharedText is the empty text. One pointer wide: it
+// sits in every node and edge record.
 class SharedText {
 public:
     SharedText() = default;
-    explicit SharedText(std::string text)
-        : rep_(std::make_shared<const std::string>(std::move(text))) {}
+    explicit SharedText(std::string text);
+    SharedText(const SharedText& other) noexcept : rep_(other.rep_) { retain(); }
+    SharedText(SharedText&& other) noexcept : rep_(std::exchange(other.rep_, nullptr)) {}
+    SharedText& operator=(const SharedText& other) noexcept {
+        SharedText(other).swap(*this);
+        return *this;
+    }
+    SharedText& operator=(SharedText&& other) noexcept {
+        SharedText(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~SharedText() { release(); }
 
-    std::string_view view() const noexcept { return rep_ ? std::string_view(*rep_) : ""; }
+    std::string_view view() const noexcept { return rep_ ? std::string_view(rep_->text) : ""; }
     operator std::string_view() const noexcept { return view(); }
     std::string str() const { return std::string(view()); }
     std::size_t size() const noexcept { return view().size(); }
@@ -72,7 +85,18 @@ public:
     }
 
 private:
-    std::shared_ptr<const std::string> rep_;
+    struct Rep {
+        std::atomic<uint64_t> holders;
+        std::string text;
+    };
+
+    void swap(SharedText& other) noexcept { std::swap(rep_, other.rep_); }
+    void retain() const noexcept {
+        if (rep_) rep_->holders.fetch_add(1, std::memory_order_relaxed);
+    }
+    void release() noexcept;
+
+    Rep* rep_ = nullptr;
 };
 
 }  // namespace morvane::core::engine

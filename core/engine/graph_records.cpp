@@ -4,11 +4,22 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 #include "frontend/support/fill.hpp"
 #include "frontend/support/panic.hpp"
 
 namespace morvane::core::engine {
+
+SharedText::SharedText(std::string text)
+    : rep_(std::make_unique<Rep>(1, std::move(text)).release()) {}
+
+void SharedText::release() noexcept {
+    if (rep_ && rep_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        std::unique_ptr<Rep> last(rep_);
+    }
+    rep_ = nullptr;
+}
 
 std::string debug_form(NodeId id) {
     return support::cat("NodeId(", id.value, ")");

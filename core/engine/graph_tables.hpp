@@ -9,12 +9,16 @@
 //   - IdMap keeps its entries sorted by id in one vector. Iteration is in
 //     ascending id order, lookups of dense ids are a single probe, and copying
 //     the table is one allocation.
+//   - NodeNames is an IdMap of texts whose bytes share one buffer: a name
+//     costs its bytes and twelve more, instead of a string object each.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -129,6 +133,94 @@ private:
     }
 
     std::vector<Entry> entries_;
+};
+
+// Node id -> name, iterated in ascending id order as (id, name) pairs.
+// Names are appended to one buffer; replacing a name leaves its old bytes
+// behind (names are set once, by the evidence builder, as a rule).
+class NodeNames {
+public:
+    std::optional<std::string_view> find(NodeId id) const noexcept {
+        const auto i = locate(id);
+        if (i == entries_.size() || !(entries_[i].id == id)) return std::nullopt;
+        return text(entries_[i]);
+    }
+
+    // Stores `name` under `id`, replacing an earlier one. Appending in
+    // ascending id order, the usual case, is amortised constant time.
+    void insert_or_assign(NodeId id, std::string_view name) {
+        const Entry entry{id, checked_id_value(bytes_.size()), checked_id_value(name.size())};
+        const auto i = entries_.empty() || entries_.back().id < id ? entries_.size() : locate(id);
+        bytes_ += name;
+        if (i < entries_.size() && entries_[i].id == id) {
+            entries_[i] = entry;
+        } else {
+            entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(i), entry);
+        }
+    }
+
+    // Room for `count` names of `bytes` bytes in all.
+    void reserve(std::size_t count, std::size_t bytes) {
+        entries_.reserve(count);
+        bytes_.reserve(bytes);
+    }
+
+    std::size_t size() const noexcept { return entries_.size(); }
+    bool empty() const noexcept { return entries_.empty(); }
+
+    class const_iterator {
+    public:
+        using value_type = std::pair<NodeId, std::string_view>;
+        const_iterator(const NodeNames* names, std::size_t i) : names_(names), i_(i) {}
+        value_type operator*() const {
+            const Entry& e = names_->entries_[i_];
+            return {e.id, names_->text(e)};
+        }
+        const_iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        bool operator==(const const_iterator& other) const { return i_ == other.i_; }
+
+    private:
+        const NodeNames* names_;
+        std::size_t i_;
+    };
+    const_iterator begin() const noexcept { return {this, 0}; }
+    const_iterator end() const noexcept { return {this, entries_.size()}; }
+
+    // Equal when they name the same ids alike, however their bytes lie.
+    friend bool operator==(const NodeNames& a, const NodeNames& b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (!(a.entries_[i].id == b.entries_[i].id) ||
+                a.text(a.entries_[i]) != b.text(b.entries_[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    struct Entry {
+        NodeId id;
+        uint32_t start;  // in bytes_
+        uint32_t size;
+    };
+
+    std::string_view text(const Entry& e) const noexcept {
+        return std::string_view(bytes_).substr(e.start, e.size);
+    }
+    // Position of the first entry whose id is not below `id`.
+    std::size_t locate(NodeId id) const noexcept {
+        if (id.value < entries_.size() && entries_[id.value].id == id) return id.value;
+        const auto it = std::lower_bound(entries_.begin(), entries_.end(), id,
+                                         [](const Entry& e, NodeId key) { return e.id < key; });
+        return static_cast<std::size_t>(it - entries_.begin());
+    }
+
+    std::vector<Entry> entries_;
+    std::string bytes_;
 };
 
 }  // namespace morvane::core::engine

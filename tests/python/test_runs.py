@@ -64,9 +64,14 @@ flow Long on M {{
 """)
 
 
+# Long enough that a run lasts well over 100 switches of the interpreter
+# lock, also once the block's index is made.
+LONG_CHAIN = 200000
+
+
 @pytest.fixture(scope="module")
 def long_run():
-    return long_program(40000)
+    return long_program(LONG_CHAIN)
 
 
 def group_probabilities(ctx, name):
@@ -309,7 +314,7 @@ def test_other_threads_run_during_a_long_run(long_run, run):
             long_run, "Long", morvane.Evidence("e", "M")),
     }
     ctx, ticks = run_beside(calls[run])
-    assert ctx.get_metric("nodes") == 40001.0
+    assert ctx.get_metric("nodes") == LONG_CHAIN + 1
     assert ticks > 100
 
 
