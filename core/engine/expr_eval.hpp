@@ -22,6 +22,8 @@
 // with_stack_room, so it is safe on small thread stacks too.
 #pragma once
 
+#include <algorithm>
+
 #include <cmath>
 #include <concepts>
 #include <optional>
@@ -139,9 +141,21 @@ double eval_call(const ExprAst::Call& call, const BeliefGraph& graph, const C& c
         }
     }
     const PositionalArgs pos(positional.begin(), positional.size());
-    return support::with_stack_room([&] {
+    const auto run = [&] {
         return ctx.eval_function(call.name, pos, std::span<const CallArg>(call.args), graph);
+    };
+    // A function whose arguments are all numbers, names or fields of names
+    // evaluates no subexpression, so it cannot recurse: no need to look at
+    // the stack.
+    const bool flat = std::all_of(call.args.begin(), call.args.end(), [](const CallArg& arg) {
+        const ExprAst& value = std::visit([](const auto& a) -> const ExprAst& { return a.value; },
+                                          arg.node);
+        if (const auto* field = std::get_if<ExprAst::Field>(&value.node)) {
+            return std::holds_alternative<ExprAst::Var>(field->target->node);
+        }
+        return value.node.index() <= 2;  // Number, Bool, Var
     });
+    return flat ? run() : support::with_stack_room(run);
 }
 
 // The value of a node that has no operand subexpressions.

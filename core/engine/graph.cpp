@@ -10,26 +10,6 @@ namespace morvane::core::engine {
 
 // ---- Base ---------------------------------------------------------------------
 
-const NodeData* BeliefGraphInner::find_node(NodeId id) const noexcept {
-    const auto pos = node_index.find(id);
-    return pos ? &nodes[*pos] : nullptr;
-}
-
-NodeData* BeliefGraphInner::find_node(NodeId id) noexcept {
-    const auto pos = node_index.find(id);
-    return pos ? &nodes[*pos] : nullptr;
-}
-
-const EdgeData* BeliefGraphInner::find_edge(EdgeId id) const noexcept {
-    const auto pos = edge_index.find(id);
-    return pos ? &edges[*pos] : nullptr;
-}
-
-EdgeData* BeliefGraphInner::find_edge(EdgeId id) noexcept {
-    const auto pos = edge_index.find(id);
-    return pos ? &edges[*pos] : nullptr;
-}
-
 void BeliefGraphInner::append_node(NodeData node) {
     const NodeId id = node.id;
     node_index.assign(id, nodes.size());
@@ -91,6 +71,8 @@ void BeliefGraph::ensure_owned() {
     for (GraphDelta& delta : deltas_)
         apply_delta(base, delta);
     deltas_.clear();
+    pending_nodes_.clear();
+    pending_edges_.clear();
 }
 
 void BeliefGraph::apply_materialisation_rule() {
@@ -98,6 +80,20 @@ void BeliefGraph::apply_materialisation_rule() {
 }
 
 void BeliefGraph::record(GraphDelta delta) {
+    std::visit(
+        [this](const auto& change) {
+            using Change = std::decay_t<decltype(change)>;
+            if constexpr (std::is_same_v<Change, GraphDelta::AttrUpdate>) {
+                pending_nodes_.add(change.node.value);
+            } else if constexpr (std::is_same_v<Change, GraphDelta::NodeInsert>) {
+                pending_nodes_.add(change.id.value);
+            } else if constexpr (std::is_same_v<Change, GraphDelta::EdgePosteriorUpdate>) {
+                pending_edges_.add(change.edge.value);
+            } else {
+                pending_edges_.add(change.id.value);
+            }
+        },
+        delta.change);
     deltas_.push_back(std::move(delta));
 }
 
@@ -154,6 +150,7 @@ void BeliefGraph::set_node_name(NodeId node, std::string name) {
 // ---- Lookups ------------------------------------------------------------------------
 
 const NodeData* BeliefGraph::node(NodeId id) const noexcept {
+    if (!pending_nodes_.may_hold(id.value)) return base_->find_node(id);
     for (auto it = deltas_.end(); it != deltas_.begin();) {
         --it;
         if (const auto* insert = std::get_if<GraphDelta::NodeInsert>(&it->change)) {
@@ -164,6 +161,7 @@ const NodeData* BeliefGraph::node(NodeId id) const noexcept {
 }
 
 const EdgeData* BeliefGraph::edge(EdgeId id) const noexcept {
+    if (!pending_edges_.may_hold(id.value)) return base_->find_edge(id);
     for (auto it = deltas_.end(); it != deltas_.begin();) {
         --it;
         if (const auto* insert = std::get_if<GraphDelta::EdgeInsert>(&it->change)) {
@@ -179,7 +177,8 @@ std::optional<BeliefGraph::AttrRead> BeliefGraph::read_attr(NodeId node,
     // its record, the newest pending update of the attribute its value.
     const NodeData* record = nullptr;
     const GraphDelta::AttrUpdate* update = nullptr;
-    for (auto it = deltas_.end(); it != deltas_.begin() && !(record && update);) {
+    const bool pending = pending_nodes_.may_hold(node.value);
+    for (auto it = deltas_.end(); pending && it != deltas_.begin() && !(record && update);) {
         --it;
         if (const auto* u = std::get_if<GraphDelta::AttrUpdate>(&it->change)) {
             if (!update && u->node == node && u->attr == attr) update = u;
@@ -205,7 +204,9 @@ std::optional<GaussianPosterior> BeliefGraph::get_node_attr_with_deltas(
 std::optional<EdgePosterior> BeliefGraph::get_edge_posterior_with_deltas(EdgeId id) const {
     const EdgeData* record = edge(id);
     if (!record) return std::nullopt;
-    if (record->posterior.is_competing()) return record->posterior;
+    if (record->posterior.is_competing() || !pending_edges_.may_hold(id.value)) {
+        return record->posterior;
+    }
     for (auto it = deltas_.end(); it != deltas_.begin();) {
         --it;
         if (const auto* u = std::get_if<GraphDelta::EdgePosteriorUpdate>(&it->change)) {

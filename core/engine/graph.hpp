@@ -33,7 +33,9 @@
 // A moved-from graph may only be assigned to or destroyed.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -69,10 +71,22 @@ struct BeliefGraphInner {
     IdIndex<NodeId> node_index;                     // id -> position in `nodes`
     IdIndex<EdgeId> edge_index;                     // id -> position in `edges`
 
-    const NodeData* find_node(NodeId id) const noexcept;
-    NodeData* find_node(NodeId id) noexcept;
-    const EdgeData* find_edge(EdgeId id) const noexcept;
-    EdgeData* find_edge(EdgeId id) noexcept;
+    const NodeData* find_node(NodeId id) const noexcept {
+        const auto pos = node_index.find(id);
+        return pos ? &nodes[*pos] : nullptr;
+    }
+    NodeData* find_node(NodeId id) noexcept {
+        const auto pos = node_index.find(id);
+        return pos ? &nodes[*pos] : nullptr;
+    }
+    const EdgeData* find_edge(EdgeId id) const noexcept {
+        const auto pos = edge_index.find(id);
+        return pos ? &edges[*pos] : nullptr;
+    }
+    EdgeData* find_edge(EdgeId id) noexcept {
+        const auto pos = edge_index.find(id);
+        return pos ? &edges[*pos] : nullptr;
+    }
 
     // Append a record and index it under its own id.
     void append_node(NodeData node);
@@ -297,7 +311,24 @@ private:
     std::pair<DirichletPosterior*, std::size_t> require_competing(
         EdgeId edge, std::string_view independent_error);
 
+    // The ids the pending changes name, hashed to one bit each (the id modulo
+    // 256): a lookup whose bit is clear needs no scan of the list. Bits are
+    // set as changes are recorded and cleared with the list.
+    class PendingIds {
+    public:
+        void add(uint32_t id) noexcept { bits_[(id >> 6) & 3] |= uint64_t{1} << (id & 63); }
+        bool may_hold(uint32_t id) const noexcept {
+            return (bits_[(id >> 6) & 3] >> (id & 63)) & 1;
+        }
+        void clear() noexcept { bits_ = {}; }
+
+    private:
+        std::array<uint64_t, 4> bits_{};
+    };
+
     DeltaList deltas_;
+    PendingIds pending_nodes_;  // of NodeInsert and AttrUpdate changes
+    PendingIds pending_edges_;  // of EdgeInsert and EdgePosteriorUpdate changes
     std::shared_ptr<BeliefGraphInner> base_;
 };
 

@@ -45,6 +45,12 @@ std::string debug_form(CompetingGroupId id);
 // no longer name its records, which ends the call abruptly (support::Panic).
 uint32_t checked_id_value(std::size_t n);
 
+// Equality of short names: most differ in length or in their first byte,
+// which settles the comparison without a call to memcmp.
+inline bool same_bytes(std::string_view a, std::string_view b) noexcept {
+    return a.size() == b.size() && (a.empty() || (a[0] == b[0] && a == b));
+}
+
 // Immutable text shared by reference count; copying it never copies bytes.
 // The count is atomic, so texts may be shared by graphs on different threads.
 // A default-constructed SharedText is the empty text. One pointer wide: it
@@ -75,10 +81,10 @@ public:
     bool shares_with(const SharedText& other) const noexcept { return rep_ == other.rep_; }
 
     friend bool operator==(const SharedText& a, const SharedText& b) noexcept {
-        return a.rep_ == b.rep_ || a.view() == b.view();
+        return a.rep_ == b.rep_ || same_bytes(a.view(), b.view());
     }
     friend bool operator==(const SharedText& a, std::string_view b) noexcept {
-        return a.view() == b;
+        return same_bytes(a.view(), b);
     }
     friend auto operator<=>(const SharedText& a, const SharedText& b) noexcept {
         return a.view() <=> b.view();

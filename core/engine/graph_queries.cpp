@@ -164,6 +164,7 @@ std::size_t BeliefGraph::degree_outgoing(NodeId node, double threshold) const {
 }
 
 bool BeliefGraph::edge_replaced_by_pending(EdgeId id) const noexcept {
+    if (!pending_edges_.may_hold(id.value)) return false;
     for (const GraphDelta& d : deltas_) {
         const auto* insert = std::get_if<GraphDelta::EdgeInsert>(&d.change);
         if (insert && insert->id == id) return true;

@@ -95,29 +95,10 @@ AttrMap::AttrMap(std::initializer_list<std::pair<std::string_view, GaussianPoste
     }
 }
 
-const AttrMap::Entry* AttrMap::find_entry(std::string_view name) const noexcept {
-    for (const Entry& e : entries_) {
-        if (e.name == name) return &e;
-    }
-    return nullptr;
-}
-
 std::optional<std::size_t> AttrMap::position(std::string_view name) const noexcept {
     const Entry* e = find_entry(name);
     if (!e) return std::nullopt;
     return static_cast<std::size_t>(e - entries_.data());
-}
-
-const GaussianPosterior* AttrMap::find(std::string_view name) const noexcept {
-    const Entry* e = find_entry(name);
-    return e ? &e->posterior : nullptr;
-}
-
-GaussianPosterior* AttrMap::find(std::string_view name) noexcept {
-    for (Entry& e : entries_) {
-        if (e.name == name) return &e.posterior;
-    }
-    return nullptr;
 }
 
 void AttrMap::insert_or_assign(SharedText name, GaussianPosterior posterior) {

@@ -6,6 +6,7 @@
 // is a programming error and ends the call with support::Panic.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <initializer_list>
 #include <optional>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "core/engine/graph_ids.hpp"
+#include "core/engine/graph_small_vector.hpp"
 #include "core/engine/graph_tables.hpp"
 
 namespace morvane::core::engine {
@@ -114,7 +116,7 @@ struct EdgePosterior {
 };
 
 // A node's attributes in insertion order (the order the evidence builder
-// gives them, the schema's). Names are shared texts so that a recorded update
+// gives them, the schema's); the first one is kept inside the map itself. Names are shared texts so that a recorded update
 // of an attribute shares its name instead of copying it.
 class AttrMap {
 public:
@@ -127,9 +129,20 @@ public:
     AttrMap() = default;
     AttrMap(std::initializer_list<std::pair<std::string_view, GaussianPosterior>> entries);
 
-    const Entry* find_entry(std::string_view name) const noexcept;
-    const GaussianPosterior* find(std::string_view name) const noexcept;
-    GaussianPosterior* find(std::string_view name) noexcept;
+    const Entry* find_entry(std::string_view name) const noexcept {
+        for (const Entry& e : entries_) {
+            if (e.name == name) return &e;
+        }
+        return nullptr;
+    }
+    const GaussianPosterior* find(std::string_view name) const noexcept {
+        const Entry* e = find_entry(name);
+        return e ? &e->posterior : nullptr;
+    }
+    GaussianPosterior* find(std::string_view name) noexcept {
+        const Entry* e = find_entry(name);
+        return e ? &entries_[static_cast<std::size_t>(e - entries_.data())].posterior : nullptr;
+    }
     bool contains(std::string_view name) const noexcept { return find_entry(name) != nullptr; }
     // The place of `name` in insertion order, if present.
     std::optional<std::size_t> position(std::string_view name) const noexcept;
@@ -146,13 +159,16 @@ public:
 
     std::size_t size() const noexcept { return entries_.size(); }
     bool empty() const noexcept { return entries_.empty(); }
-    std::vector<Entry>::const_iterator begin() const noexcept { return entries_.begin(); }
-    std::vector<Entry>::const_iterator end() const noexcept { return entries_.end(); }
+    const Entry* begin() const noexcept { return entries_.begin(); }
+    const Entry* end() const noexcept { return entries_.end(); }
 
-    friend bool operator==(const AttrMap&, const AttrMap&) = default;
+    friend bool operator==(const AttrMap& a, const AttrMap& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    }
 
 private:
-    std::vector<Entry> entries_;
+    // Most node types carry one attribute: it lives inside the record.
+    SmallVector<Entry, 1> entries_;
 };
 
 struct NodeData {

@@ -68,20 +68,39 @@ public:
     explicit WhereEvaluator(const BeliefGraph& graph) : graph_(graph), index_(graph) {}
 
     double eval(const ExprAst& expr, const RuleExprContext& ctx) {
-        // The operators as the expression evaluator walks them; the leaves
-        // are exists tests or go to the expression evaluator.
-        return *walk_operators<double>(
-            expr,
-            [&](const ExprAst& leaf) -> std::optional<double> {
-                if (const auto* ex = std::get_if<ExprAst::Exists>(&leaf.node)) {
-                    return eval_exists(*ex, ctx);
-                }
-                return eval_expr_core(leaf, graph_, ctx);
-            },
-            eval_unary_op, eval_binary_op);
+        return eval_direct(expr, ctx, detail::kDirectLevels);
     }
 
 private:
+    // The operators as the expression evaluator takes them (operands left
+    // first, no short circuit); the leaves are exists tests or go to the
+    // expression evaluator. The first levels recurse directly, deeper ones
+    // are walked on an explicit stack.
+    double eval_direct(const ExprAst& expr, const RuleExprContext& ctx, int levels) {
+        if (const auto* b = std::get_if<ExprAst::Binary>(&expr.node)) {
+            if (levels == 0) return eval_walk(expr, ctx);
+            const double lhs = eval_direct(*b->left, ctx, levels - 1);
+            const double rhs = eval_direct(*b->right, ctx, levels - 1);
+            return eval_binary_op(b->op, lhs, rhs);
+        }
+        if (const auto* u = std::get_if<ExprAst::Unary>(&expr.node)) {
+            if (levels == 0) return eval_walk(expr, ctx);
+            return eval_unary_op(u->op, eval_direct(*u->expr, ctx, levels - 1));
+        }
+        return eval_leaf(expr, ctx);
+    }
+
+    double eval_walk(const ExprAst& expr, const RuleExprContext& ctx) {
+        return *walk_operators<double>(
+            expr, [&](const ExprAst& leaf) -> std::optional<double> { return eval_leaf(leaf, ctx); },
+            eval_unary_op, eval_binary_op);
+    }
+
+    double eval_leaf(const ExprAst& leaf, const RuleExprContext& ctx) {
+        if (const auto* ex = std::get_if<ExprAst::Exists>(&leaf.node)) return eval_exists(*ex, ctx);
+        return eval_expr_core(leaf, graph_, ctx);
+    }
+
     ExistsCandidates& candidates(const ExprAst::Exists& ex) {
         const auto it = cache_.find(&ex);
         if (it != cache_.end()) return it->second;

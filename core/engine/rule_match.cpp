@@ -22,39 +22,20 @@ namespace morvane::core::engine {
 
 using frontend::ast::PatternItem;
 
-// ---- Bindings ----------------------------------------------------------------------------
-
-namespace {
-
-template <typename Id>
-std::optional<Id> find_in(const MatchBindings* scope, std::string_view name,
-                          std::span<const std::string_view> MatchBindings::*names,
-                          std::span<const Id> MatchBindings::*ids) {
-    for (; scope != nullptr; scope = scope->outer) {
-        const std::span<const std::string_view> n = scope->*names;
-        for (std::size_t i = 0; i < n.size(); ++i) {
-            if (n[i] == name) return (scope->*ids)[i];
-        }
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<NodeId> MatchBindings::node(std::string_view name) const {
-    return find_in(this, name, &MatchBindings::node_names, &MatchBindings::node_ids);
-}
-
-std::optional<EdgeId> MatchBindings::edge(std::string_view name) const {
-    return find_in(this, name, &MatchBindings::edge_names, &MatchBindings::edge_ids);
-}
-
 // ---- Reading a match ---------------------------------------------------------------------
 
 void RuleMatches::read(std::size_t i, std::span<NodeId> nodes, std::span<EdgeId> edges) const {
+    // Each level's candidate is looked up once, however many slots it fills.
+    constexpr std::size_t kLevelsAtHand = 8;
+    const EdgeMatchCandidate* at_hand[kLevelsAtHand];
     const uint32_t* record = records_ ? &records_[i * levels_] : nullptr;
+    if (record && levels_ <= kLevelsAtHand) {
+        for (std::size_t level = 0; level < levels_; ++level)
+            at_hand[level] = &ends_.of(record[level]);
+    }
     const auto candidate = [&](uint32_t level) -> const EdgeMatchCandidate& {
-        return record ? ends_.of(record[level]) : single_[i];
+        if (!record) return single_[i];
+        return levels_ <= kLevelsAtHand ? *at_hand[level] : ends_.of(record[level]);
     };
     for (std::size_t s = 0; s < node_sources_.size(); ++s) {
         const EdgeMatchCandidate& c = candidate(node_sources_[s].level);

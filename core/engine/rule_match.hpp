@@ -53,8 +53,22 @@ struct MatchBindings {
     std::span<const EdgeId> edge_ids;  // one per name
     const MatchBindings* outer = nullptr;
 
-    std::optional<NodeId> node(std::string_view name) const;
-    std::optional<EdgeId> edge(std::string_view name) const;
+    std::optional<NodeId> node(std::string_view name) const {
+        for (const MatchBindings* scope = this; scope != nullptr; scope = scope->outer) {
+            for (std::size_t i = 0; i < scope->node_names.size(); ++i) {
+                if (same_bytes(scope->node_names[i], name)) return scope->node_ids[i];
+            }
+        }
+        return std::nullopt;
+    }
+    std::optional<EdgeId> edge(std::string_view name) const {
+        for (const MatchBindings* scope = this; scope != nullptr; scope = scope->outer) {
+            for (std::size_t i = 0; i < scope->edge_names.size(); ++i) {
+                if (same_bytes(scope->edge_names[i], name)) return scope->edge_ids[i];
+            }
+        }
+        return std::nullopt;
+    }
 };
 
 // Every match of a rule's patterns, in match order.
