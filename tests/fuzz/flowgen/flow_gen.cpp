@@ -75,12 +75,14 @@ private:
     std::string pipeline(const std::string& graph);
     std::string select_model(const std::string& graph);
     std::string rule_name() { return c_.pick(v_.rules); }
+    std::string metric_name(std::size_t i);
 
     Choices& c_;
     Vocabulary& v_;
     const std::vector<FlowSummary>& earlier_;
     std::vector<std::string> metric_aliases_;  // what earlier flows export
     std::vector<std::string> graphs_;          // declared so far
+    std::vector<std::string> metrics_;         // declared so far
     std::size_t snapshots_ = 0;
     FlowSummary summary_;
 };
@@ -156,6 +158,19 @@ std::string FlowWriter::select_model(const std::string& graph) {
     return text + (c_.one_in(2) ? " } by edge_bic" : " } by edge_aic");
 }
 
+// A metric's name: mostly a new one; now and then one that other words of
+// the flow share (a label, an edge type, the reserved node and value, an
+// earlier metric), which constant metrics must not replace.
+std::string FlowWriter::metric_name(std::size_t i) {
+    if (!c_.one_in(8)) return "m" + std::to_string(i);
+    switch (c_.below(4)) {
+        case 0: return c_.pick(v_.nodes).name;
+        case 1: return c_.pick(v_.edges).name;
+        case 2: return c_.one_in(2) ? "node" : "value";
+        default: return metrics_.empty() ? "m" + std::to_string(i) : c_.pick(metrics_);
+    }
+}
+
 FlowSummary FlowWriter::write(std::string& out) {
     std::vector<std::string> statements;
 
@@ -198,12 +213,14 @@ FlowSummary FlowWriter::write(std::string& out) {
 
     const std::size_t metric_count = 1 + c_.below(4);
     for (std::size_t i = 0; i < metric_count; ++i) {
-        const std::string metric = "m" + std::to_string(i);
+        const std::string metric = metric_name(i);
         std::string target;
         if (c_.one_in(3)) target = " on " + c_.pick(graphs_);
         statements.push_back("metric " + metric + target + " = " +
                              metric_expression(c_, v_, names));
-        names.known.push_back(metric);
+        // The reserved names cannot be read as metrics.
+        if (metric != "node" && metric != "value") names.known.push_back(metric);
+        metrics_.push_back(metric);
         if (c_.one_in(2)) {
             const std::string alias = "mx_" + summary_.name + "_" + metric;
             statements.push_back("export_metric " + metric + " as \"" + alias + "\"");
