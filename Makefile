@@ -106,15 +106,20 @@ sanitize: sysdeps $(VENV)/.ready
 # The libFuzzer targets of tests/fuzz, built with clang under ASan and UBSan
 # (no Python module), each run for FUZZ_SECONDS on its working corpus
 # build/fuzz/corpus/<target>. The compile target's corpus starts from the
-# committed seeds, the fixtures and the programs embedded in the tests; the
-# corpora grow from run to run. Fails when any target finds a crash, a leak,
-# a time-out, an out-of-memory or an escaping exception; the input that
-# caused it is left in build/fuzz/artifacts/<target>/.
+# committed seeds, the fixtures and the programs embedded in the tests, the
+# flow target's from its committed seeds; the corpora grow from run to run.
+# Fails when any target finds a crash, a leak, a time-out, an out-of-memory,
+# an escaping exception or, for fuzz_flows, runs that disagree or return an
+# unsound graph; the input that caused it is left in
+# build/fuzz/artifacts/<target>/.
 FUZZ_SECONDS ?= 60
 FUZZ_CXX     ?= clang++-14
-FUZZ_TARGETS := fuzz_compile fuzz_run_evidence
+FUZZ_TARGETS := fuzz_compile fuzz_run_evidence fuzz_flows
 FUZZ_FLAGS   := -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
 FUZZ_FLAGS_fuzz_compile := -dict=$(CURDIR)/tests/fuzz/morvane.dict
+# Its input is a stream of the generator's decisions: full-length inputs
+# from the start make whole programs.
+FUZZ_FLAGS_fuzz_flows := -max_len=4096 -len_control=0
 FUZZ_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
@@ -126,6 +131,7 @@ fuzz: $(VENV)/.ready
 	$(VENV)/bin/cmake --build $(FUZZ_BUILD) --target $(FUZZ_TARGETS)
 	@mkdir -p $(foreach t,$(FUZZ_TARGETS),$(FUZZ_BUILD)/corpus/$(t) $(FUZZ_BUILD)/artifacts/$(t))
 	cp tests/fuzz/corpus/compile/* tests/fixtures/programs/*.mv $(FUZZ_BUILD)/corpus/fuzz_compile/
+	cp tests/fuzz/corpus/flows/* $(FUZZ_BUILD)/corpus/fuzz_flows/
 	$(PY) tests/fuzz/extract_programs.py . $(FUZZ_BUILD)/corpus/fuzz_compile
 	@status=0; \
 	$(foreach t,$(FUZZ_TARGETS),\

@@ -236,6 +236,31 @@ private:
     std::unordered_set<const ExprIR*> reads_;
 };
 
+// ---------------------------------------------------------------------------
+// Comparisons read as events.
+//
+// prob, credible and prob_correlated read a comparison argument as an event
+// between two Gaussians, not as a value: prob(1 >= 1) is 0.0 (the means do
+// not differ) while 1 >= 1 is true, and prob of a constant is refused. Such
+// a comparison keeps its operator; only its operands are folded.
+
+bool reads_events(std::string_view function) {
+    return function == "prob" || function == "credible" || function == "prob_correlated";
+}
+
+// Adds the comparisons among the positional arguments of `expr`, when it is
+// a call of one of those functions, to `events`.
+void mark_events(const ExprIR& expr, std::unordered_set<const ExprIR*>& events) {
+    const auto* call = std::get_if<ExprIR::Call>(&expr.node);
+    if (!call || !reads_events(call->name)) return;
+    for (const auto& arg : call->args) {
+        const auto* positional = std::get_if<CallArgIR::Positional>(&arg.node);
+        if (positional && std::holds_alternative<ExprIR::Binary>(positional->value.node)) {
+            events.insert(&positional->value);
+        }
+    }
+}
+
 // The children of one expression node, in the order they are folded.
 std::vector<const ExprIR*>& children_of(const ExprIR& expr, std::vector<const ExprIR*>& out) {
     out.clear();
@@ -264,7 +289,8 @@ std::vector<const ExprIR*>& children_of(const ExprIR& expr, std::vector<const Ex
 // of `folded` (in the order of children_of); removes them and returns the
 // folded node.
 ExprIR combine(const ExprIR& expr, std::vector<ExprIR>& folded, const ConstantMap& constants,
-              const std::unordered_set<const ExprIR*>& metric_reads) {
+              const std::unordered_set<const ExprIR*>& metric_reads,
+              const std::unordered_set<const ExprIR*>& events) {
     auto pop = [&folded] {
         ExprIR last = std::move(folded.back());
         folded.pop_back();
@@ -303,6 +329,10 @@ ExprIR combine(const ExprIR& expr, std::vector<ExprIR>& folded, const ConstantMa
             [&](const ExprIR::Binary& x) -> ExprIR {
                 ExprIR right = pop();
                 ExprIR left = pop();
+                if (events.contains(&expr)) {
+                    return ExprIR::Binary{x.op, Box<ExprIR>(std::move(left)),
+                                          Box<ExprIR>(std::move(right))};
+                }
                 return fold_binary(x.op, std::move(left), std::move(right));
             },
             [&](const ExprIR::Exists& x) -> ExprIR {
@@ -430,6 +460,7 @@ ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants) {
     };
     const std::unordered_set<const ExprIR*> metric_reads =
         constants.empty() ? std::unordered_set<const ExprIR*>{} : MetricReads().collect(expr);
+    std::unordered_set<const ExprIR*> events;  // filled as calls are entered
     std::vector<Visit> visits{{&expr, false}};
     std::vector<ExprIR> folded;
     std::vector<const ExprIR*> children;
@@ -438,12 +469,13 @@ ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants) {
         const ExprIR* node = top.expr;
         if (!top.entered) {
             top.entered = true;
+            mark_events(*node, events);
             const auto& kids = children_of(*node, children);
             for (auto it = kids.rbegin(); it != kids.rend(); ++it) visits.push_back({*it, false});
             continue;
         }
         visits.pop_back();
-        folded.push_back(combine(*node, folded, constants, metric_reads));
+        folded.push_back(combine(*node, folded, constants, metric_reads, events));
     }
     return std::move(folded.back());
 }

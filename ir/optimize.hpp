@@ -32,8 +32,10 @@ using ConstantMap = std::unordered_map<std::string, double>;
 // not within 1e-12 of zero; comparisons and logic give Bool), -(-x) becomes
 // x, and an Exists whose where-expression folds to a constant either becomes
 // Bool (false or zero: the value of `negated`) or loses the where-expression.
-// Calls are never evaluated; nothing else is simplified. Works at any depth
-// without recursion.
+// Calls are never evaluated, and a comparison standing as a positional
+// argument of prob, credible or prob_correlated keeps its operator (those
+// read it as an event, not as a value); nothing else is simplified. Works
+// at any depth without recursion.
 ExprIR fold_expr(const ExprIR& expr, const ConstantMap& constants);
 
 // The optimized copy of `program`; schemas, belief models and evidence

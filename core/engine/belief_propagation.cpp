@@ -37,6 +37,7 @@
 
 #include "core/engine/errors.hpp"
 #include "frontend/support/fill.hpp"
+#include "frontend/support/number_text.hpp"
 #include "frontend/support/panic.hpp"
 
 namespace morvane::core::engine {
@@ -430,12 +431,21 @@ double unary_probability(double alpha, double beta) {
 }
 
 // The posterior that keeps alpha + beta (floored) and takes probability p.
+// For n near the largest double, a1 * n overflows where the result does
+// not; the same value is then computed as a1 * (n / (a1 + b1)), halved
+// first so that the sum cannot overflow either. Only an n that is itself
+// not finite leaves a non-finite result (see write_back).
 EdgePosterior::Independent revised_posterior(double alpha, double beta, double p) {
     const double n = std::fmax(
         std::fmax(alpha, kParameterFloor) + std::fmax(beta, kParameterFloor), kPseudoCountFloor);
     const double a1 = std::fmax(p * n, kParameterFloor);
     const double b1 = std::fmax((1.0 - p) * n, kParameterFloor);
-    return {a1 * n / (a1 + b1), b1 * n / (a1 + b1)};
+    EdgePosterior::Independent revised{a1 * n / (a1 + b1), b1 * n / (a1 + b1)};
+    if (!std::isfinite(revised.alpha) || !std::isfinite(revised.beta)) {
+        const double scale = (0.5 * n) / (0.5 * a1 + 0.5 * b1);
+        revised = {a1 * scale, b1 * scale};
+    }
+    return revised;
 }
 
 // Each variable's marginal P(present): from its unary odds and the latest
@@ -466,7 +476,19 @@ void write_back(BeliefGraph& graph, const Variables& v, const std::vector<double
                 support::fill("infer_beliefs: edge {} changed posterior type during execution",
                               debug_form(v.edge[i])));
         }
-        *posterior = revised_posterior(v.alpha[i], v.beta[i], belief[i]);
+        const EdgePosterior::Independent revised =
+            revised_posterior(v.alpha[i], v.beta[i], belief[i]);
+        // Finite parameters whose sum overflows have no finite revision: the
+        // run fails as an overflowing update does (graph_updates.cpp).
+        if (std::isfinite(v.alpha[i]) && std::isfinite(v.beta[i])) {
+            for (const double value : {revised.alpha, revised.beta}) {
+                if (std::isfinite(value)) continue;
+                throw ExecError::validation(support::fill(
+                    "infer_beliefs: update produced non-finite value: {} for edge {}",
+                    support::plain_number(value), debug_form(v.edge[i])));
+            }
+        }
+        *posterior = revised;
     }
 }
 

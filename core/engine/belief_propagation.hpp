@@ -45,8 +45,11 @@ struct BeliefPropagationDiagnostics {
 // input graph is not changed.
 //
 // Throws ExecError: Validation for a configuration outside the ranges above
-// (checked in field order, before any work); Internal when one of the
-// construction's own invariants breaks.
+// (checked in field order, before any work); Validation "infer_beliefs:
+// update produced non-finite value: {} for edge {}" when an edge's finite
+// alpha and beta sum beyond the largest double, so that no finite posterior
+// keeps their total; Internal when one of the construction's own
+// invariants breaks.
 //
 // Cost: setup linear in the number of messages (k(k-1) per group of k coupled
 // edges); each sweep linear in the number of messages; nothing allocated per

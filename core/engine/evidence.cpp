@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -389,10 +390,18 @@ private:
     std::vector<NodeId> destinations_;
 };
 
-// The Dirichlet prior of a new group of `k` categories.
+// The Dirichlet prior of a new group of `k` categories. A uniform share is
+// pseudo_count / k; when a positive pseudo count underflows to a share of 0
+// (a subnormal one spread over several categories) the share is the
+// smallest positive double instead, since a concentration must stay > 0
+// (every reader floors it at 0.01 or more anyway).
 std::vector<double> group_prior(const ast::CategoricalPrior& prior, std::size_t k) {
     if (const auto* uniform = std::get_if<ast::CategoricalPrior::Uniform>(&prior.node)) {
-        return std::vector<double>(k, uniform->pseudo_count / static_cast<double>(k));
+        double share = uniform->pseudo_count / static_cast<double>(k);
+        if (share == 0.0 && uniform->pseudo_count > 0.0) {
+            share = std::numeric_limits<double>::denorm_min();
+        }
+        return std::vector<double>(k, share);
     }
     const auto& given = std::get<ast::CategoricalPrior::Explicit>(prior.node).concentrations;
     if (given.size() != k) {

@@ -387,6 +387,39 @@ TEST(BeliefPropagation, ZeroCouplingKeepsTheUnaryProbabilities) {
     }
 }
 
+// Pseudo counts near the largest double: the revision keeps a finite total
+// even where alpha * total overflows; a total beyond the largest double has
+// no finite revision, and the propagation fails instead of writing one.
+TEST(BeliefPropagation, PseudoCountsNearTheLargestDouble) {
+    constexpr double kMax = std::numeric_limits<double>::max();
+    const std::pair<double, double> finite[] = {
+        {1e307, 9e307}, {0.1 * kMax, 0.8 * kMax}, {0.45 * kMax, 0.45 * kMax}, {kMax, 1}};
+    for (const auto& [alpha, beta] : finite) {
+        SCOPED_TRACE(alpha);
+        BeliefGraph g = nodes(3);
+        g.add_edge(NodeId{0}, NodeId{1}, "T", alpha, beta);
+        g.add_edge(NodeId{0}, NodeId{2}, "T", 2, 1);  // coupled: same source and type
+        const auto [result, diagnostics] = run(g);
+        EXPECT_EQ(diagnostics.connected_variable_count, 2u);
+        const auto b = beta_of(result, 0);
+        ASSERT_TRUE(std::isfinite(b.alpha) && std::isfinite(b.beta)) << b.alpha << " " << b.beta;
+        EXPECT_NEAR(b.alpha / (alpha + beta) + b.beta / (alpha + beta), 1.0, 1e-12);  // total kept
+        EXPECT_GT(prob_of(result, 0), 0.0);
+        EXPECT_LT(prob_of(result, 0), 1.0);
+    }
+    BeliefGraph overflowing = nodes(3);
+    overflowing.add_edge(NodeId{0}, NodeId{1}, "T", 0.6 * kMax, 0.6 * kMax);
+    overflowing.add_edge(NodeId{0}, NodeId{2}, "T", 2, 1);
+    try {
+        run(overflowing);
+        ADD_FAILURE() << "propagation wrote a non-finite posterior";
+    } catch (const ExecError& e) {
+        EXPECT_EQ(e.kind, ExecErrorKind::Validation);
+        EXPECT_EQ(e.message,
+                  "infer_beliefs: update produced non-finite value: NaN for edge EdgeId(0)");
+    }
+}
+
 TEST(BeliefPropagation, ExhaustedSweepsAreNotConverged) {
     const auto [result, diagnostics] = run(star(4), {32, 0.99, 1e-5, 0.6});
     EXPECT_FALSE(diagnostics.converged);

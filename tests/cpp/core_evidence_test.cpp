@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "frontend/errors.hpp"
 #include "frontend/parser/parse_program.hpp"
 #include "frontend/support/fill.hpp"
+#include "frontend/support/number_text.hpp"
 #include "ir/program.hpp"
 
 namespace morvane::core::engine {
@@ -183,6 +185,35 @@ TEST(EvidenceGraph, CompetingGroups) {
         build("choose edge C(P(s), Q(a));", listing, "node P {} node Q {} edge C {}");
     EXPECT_EQ(listed.competing_groups().find(CompetingGroupId{0})->posterior.concentrations,
               std::vector<double>{5.0});
+}
+
+// A legal pseudo count so small that its share of each category underflows
+// keeps every concentration positive: the smallest positive double. Weight
+// observations make the group without changing its prior.
+TEST(EvidenceGraph, UniformShareOfATinyPseudoCount) {
+    const double smallest = std::numeric_limits<double>::denorm_min();
+    const struct {
+        double pseudo_count;
+        int categories;
+        double share;
+    } cases[] = {
+        {smallest, 1, smallest},      {smallest, 2, smallest}, {smallest, 3, smallest},
+        {2 * smallest, 2, smallest},  {3, 3, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(cat(support::plain_number(c.pseudo_count), " over ", c.categories));
+        const std::string model =
+            cat("node P { a ~ Gaussian(mean = 0) b ~ Gaussian(mean = 0) }"
+                "node Q { x ~ Gaussian(mean = 0) }"
+                "edge C { exist ~ Categorical(group_by = source, pseudo_count = ",
+                support::plain_number(c.pseudo_count), "); weight ~ Gaussian(mean = 0) }");
+        std::string evidence;
+        for (int k = 0; k < c.categories; ++k)
+            evidence += cat("observe edge C(P(s), Q(q", k, ")) weight = 1;");
+        EXPECT_EQ(build(evidence, model).competing_groups().find(CompetingGroupId{0})
+                      ->posterior.concentrations,
+                  std::vector<double>(c.categories, c.share));
+    }
 }
 
 TEST(EvidenceGraph, MessagesAndCategories) {

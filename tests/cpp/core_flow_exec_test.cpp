@@ -528,6 +528,42 @@ TEST(FlowExec, MetricsNamedLikeOtherNamesLeaveThoseAlone) {
     }
 }
 
+// A comparison of two numbers read as an event by prob, credible or
+// prob_correlated keeps its meaning through the optimizer: prob(1 >= 1) is
+// 0.0 (the means do not differ), not the value of a folded "1 >= 1".
+TEST(FlowExec, ConstantComparisonsStayEventsInARule) {
+    const struct {
+        const char* expr;
+        double value;
+    } cases[] = {
+        {"prob(1 >= 1)", 0.0},
+        {"prob(2 > 1)", 1.0},
+        {"prob(1 <= 2)", 1.0},
+        {"credible(1 < 2, p = 0.5)", 1.0},
+        {"credible(1 > 2, p = 0.5)", 0.0},
+        {"prob_correlated(0.5 <= 0.25, rho = 0.5)", 0.0},
+        {"(1 >= 1) + prob(1 > 2)", 1.0},  // outside the call, folded as ever
+    };
+    for (const auto& c : cases) {
+        const ast::ProgramAst program = flow_test::compiled(std::string(kPeople) + R"(
+            rule R on M { for (p: Person) => { non_bayesian_nudge p.x to )" +
+                                                            c.expr + R"( } }
+            flow F on M {
+                graph g = from_evidence People
+                graph h = g |> apply_rule R
+                metric total = nodes(Person) |> sum(by = E[node.x])
+            })");
+        for (const auto path : {flow_test::EntryPath::Cached, flow_test::EntryPath::Builder}) {
+            try {
+                const FlowResult r = flow_test::run_on(path, program, "F");
+                EXPECT_EQ(r.metrics.at("total"), 3 * c.value) << c.expr;
+            } catch (const ExecError& e) {
+                ADD_FAILURE() << c.expr << ": " << kind_name(e.kind) << ": " << e.message;
+            }
+        }
+    }
+}
+
 TEST(FlowExec, MetricFiltersAndSumsInAFlow) {
     // The overflowing contribution is 1e308, written out.
     const ast::ProgramAst program = flow_test::compiled(std::string(kPeople) + R"(

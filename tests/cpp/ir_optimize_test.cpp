@@ -87,6 +87,19 @@ TEST(FoldExpr, ConstantsAndWhatStays) {
                     named("k", binary(Mul, number(2), number(3)))}),
          call("f", {positional(number(2)), named("k", number(6))})},
         {call("abs", {positional(number(-1))}), call("abs", {positional(number(-1))})},
+        {call("f", {positional(binary(Ge, number(1), number(1)))}),
+         call("f", {positional(boolean(true))})},
+        // ... except a comparison read as an event: its operands fold, it
+        // stays (prob(1 >= 1) is 0.0 where 1 >= 1 is true).
+        {call("prob", {positional(binary(Ge, number(1), binary(Add, number(0.5), number(0.5))))}),
+         call("prob", {positional(binary(Ge, number(1), number(1)))})},
+        {call("credible", {positional(binary(Lt, number(2), number(1))),
+                           named("p", binary(Mul, number(0.5), number(1)))}),
+         call("credible", {positional(binary(Lt, number(2), number(1))), named("p", number(0.5))})},
+        {call("prob_correlated", {positional(binary(Gt, number(2), number(1))),
+                                  named("rho", binary(Gt, number(2), number(1)))}),
+         call("prob_correlated", {positional(binary(Gt, number(2), number(1))),
+                                  named("rho", boolean(true))})},
         {field(binary(Add, number(1), number(1)), "a"), field(number(2), "a")},
     };
     for (const auto& [input, expected] : cases) {
