@@ -498,7 +498,14 @@ std::pair<BeliefGraph, BeliefPropagationDiagnostics>
 run_loopy_belief_propagation_with_config_diagnostics(const BeliefGraph& graph,
                                                      const BeliefPropagationConfig& config) {
     check_config(config);
-    BeliefGraph copy = graph.clone();
+    return run_loopy_belief_propagation_with_config_diagnostics(graph.clone(), config);
+}
+
+std::pair<BeliefGraph, BeliefPropagationDiagnostics>
+run_loopy_belief_propagation_with_config_diagnostics(BeliefGraph&& graph,
+                                                     const BeliefPropagationConfig& config) {
+    check_config(config);
+    BeliefGraph copy = std::move(graph);
     copy.ensure_owned();
 
     BeliefPropagationDiagnostics diagnostics;

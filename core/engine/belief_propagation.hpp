@@ -57,5 +57,10 @@ struct BeliefPropagationDiagnostics {
 std::pair<BeliefGraph, BeliefPropagationDiagnostics>
 run_loopy_belief_propagation_with_config_diagnostics(const BeliefGraph& graph,
                                                      const BeliefPropagationConfig& config);
+// The same on a graph the caller gives up: when no other graph holds its
+// base, the result is written into that base instead of a copy.
+std::pair<BeliefGraph, BeliefPropagationDiagnostics>
+run_loopy_belief_propagation_with_config_diagnostics(BeliefGraph&& graph,
+                                                     const BeliefPropagationConfig& config);
 
 }  // namespace morvane::core::engine

@@ -4,7 +4,9 @@
 // live on in two places (a pipeline's start, a snapshot, an export, a graph
 // taken from the prior): a clone shares its base, and a write to a graph
 // whose base is shared copies the base first, so every spare clone kept
-// alive across a stage would make that stage copy the whole graph.
+// alive across a stage would make that stage copy the whole graph. Rules and
+// inference are handed the pipeline's graph, so that only a pipeline's first
+// write copies the start graph's base.
 #include "core/engine/flow_exec.hpp"
 
 #include <algorithm>
@@ -240,7 +242,7 @@ private:
                     const std::string& graph_name, std::size_t t) {
         const auto rule = rules_.find(apply.rule);
         if (rule == rules_.end()) throw ExecError::internal(fill("unknown rule '{}'", apply.rule));
-        RuleApplication applied = apply_flow_rule(working, rule->second, globals_);
+        RuleApplication applied = apply_flow_rule(std::move(working), rule->second, globals_);
         record_rule(applied, graph_name, support::cat("apply_rule#", t));
         working = std::move(applied.graph);
     }
@@ -248,13 +250,13 @@ private:
     // Each rule of the set runs on the graph the rules before it produced.
     void apply_ruleset(const TransformIR::ApplyRuleset& ruleset, BeliefGraph& working,
                        const std::string& graph_name, std::size_t t) {
-        BeliefGraph current = working.clone();
+        BeliefGraph current = std::move(working);
         for (std::size_t r = 0; r < ruleset.rules.size(); ++r) {
             const auto rule = rules_.find(ruleset.rules[r]);
             if (rule == rules_.end()) {
                 throw ExecError::internal(fill("unknown rule '{}' in ruleset", ruleset.rules[r]));
             }
-            RuleApplication applied = apply_flow_rule(current, rule->second, globals_);
+            RuleApplication applied = apply_flow_rule(std::move(current), rule->second, globals_);
             record_rule(applied, graph_name, support::cat("apply_ruleset#", t, "[", r, "]"));
             current = std::move(applied.graph);
         }
@@ -262,7 +264,7 @@ private:
     }
 
     void infer_beliefs(BeliefGraph& working, const std::string& graph_name, std::size_t t) {
-        BeliefInference inferred = infer_flow_beliefs(working);
+        BeliefInference inferred = infer_flow_beliefs(std::move(working));
         result_.inference_diagnostics.push_back(InferenceDiagnosticEvent{
             flow_.name, graph_name, support::cat("infer_beliefs#", t), "loopy_sum_product",
             inferred.iterations_run, inferred.max_iterations, inferred.converged,

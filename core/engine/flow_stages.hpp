@@ -42,6 +42,10 @@ struct RuleApplication {
 // metric values) besides its own variables.
 RuleApplication apply_flow_rule(const BeliefGraph& graph, const frontend::ast::RuleDef& rule,
                                 const RuleGlobals& globals);
+// The same on a graph the caller gives up, so that a for_each pass whose
+// input no other graph holds writes into its base instead of a copy.
+RuleApplication apply_flow_rule(BeliefGraph&& graph, const frontend::ast::RuleDef& rule,
+                                const RuleGlobals& globals);
 
 // Loopy belief propagation with the fixed configuration of flows.
 struct BeliefInference {
@@ -55,5 +59,7 @@ struct BeliefInference {
 };
 
 BeliefInference infer_flow_beliefs(const BeliefGraph& graph);
+// The same on a graph the caller gives up (see apply_flow_rule).
+BeliefInference infer_flow_beliefs(BeliefGraph&& graph);
 
 }  // namespace morvane::core::engine

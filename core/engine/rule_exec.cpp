@@ -166,7 +166,8 @@ uint64_t saturating_product(uint64_t a, uint64_t b) {
     return product;
 }
 
-RuleOutcome run_pass(const BeliefGraph& graph, const RuleDef& rule, const RuleGlobals& globals,
+// One pass over `graph`, which the pass takes: the result is made from it.
+RuleOutcome run_pass(BeliefGraph graph, const RuleDef& rule, const RuleGlobals& globals,
                      std::string_view mode) {
     if (rule.patterns.empty()) throw ExecError::validation("rule must have at least one pattern");
     const RuleMatches matches = find_rule_matches(graph, rule.patterns);
@@ -194,9 +195,9 @@ RuleOutcome run_pass(const BeliefGraph& graph, const RuleDef& rule, const RuleGl
 
     RuleExecutionAudit audit{rule.name, std::string(mode), kept.size(),
                              saturating_product(kept.size(), rule.actions.size())};
-    if (kept.empty()) return {graph.clone(), std::move(audit)};
+    if (kept.empty()) return {std::move(graph), std::move(audit)};
 
-    BeliefGraph working = graph.clone();
+    BeliefGraph working = std::move(graph);
     working.ensure_owned();
     for (const std::size_t i : kept) {
         matches.read(i, node_ids, edge_ids);
@@ -209,7 +210,7 @@ RuleOutcome run_fixpoint(const BeliefGraph& graph, const RuleDef& rule,
                          const RuleGlobals& globals) {
     BeliefGraph current = graph.clone();
     for (int pass = 0; pass < kMaxFixpointPasses; ++pass) {
-        RuleOutcome next = run_pass(current, rule, globals, kFixpoint);
+        RuleOutcome next = run_pass(current.clone(), rule, globals, kFixpoint);
         if (compute_max_change(current, next.graph) < kFixpointTolerance) return next;
         current = std::move(next.graph);
     }
@@ -223,7 +224,14 @@ RuleOutcome run_fixpoint(const BeliefGraph& graph, const RuleDef& rule,
 
 RuleOutcome run_rule_with_globals_audit(const BeliefGraph& graph, const RuleDef& rule,
                                         const RuleGlobals& globals) {
-    if (!rule.mode || *rule.mode == kForEach) return run_pass(graph, rule, globals, kForEach);
+    return run_rule_with_globals_audit(graph.clone(), rule, globals);
+}
+
+RuleOutcome run_rule_with_globals_audit(BeliefGraph&& graph, const RuleDef& rule,
+                                        const RuleGlobals& globals) {
+    if (!rule.mode || *rule.mode == kForEach) {
+        return run_pass(std::move(graph), rule, globals, kForEach);
+    }
     if (*rule.mode == kFixpoint) return run_fixpoint(graph, rule, globals);
     throw ExecError::validation(
         support::fill("unknown rule mode: '{}' (expected 'for_each' or 'fixpoint')", *rule.mode));
@@ -231,7 +239,7 @@ RuleOutcome run_rule_with_globals_audit(const BeliefGraph& graph, const RuleDef&
 
 RuleOutcome run_rule_for_each_with_globals_audit(const BeliefGraph& graph, const RuleDef& rule,
                                                  const RuleGlobals& globals) {
-    return run_pass(graph, rule, globals, kForEach);
+    return run_pass(graph.clone(), rule, globals, kForEach);
 }
 
 bool evaluate_where_clause(const std::optional<ExprAst>& where, const MatchBindings& bindings,

@@ -50,6 +50,11 @@ struct RuleOutcome {
 RuleOutcome run_rule_with_globals_audit(const BeliefGraph& graph,
                                         const frontend::ast::RuleDef& rule,
                                         const RuleGlobals& globals);
+// The same on a graph the caller gives up: a for_each pass whose input no
+// other graph holds writes into that base instead of a copy. (A fixpoint
+// rule keeps each pass's input to measure the change, so it copies anyway.)
+RuleOutcome run_rule_with_globals_audit(BeliefGraph&& graph, const frontend::ast::RuleDef& rule,
+                                        const RuleGlobals& globals);
 
 // One pass, whatever the rule's mode. Without a kept match the result shares
 // the input's base; otherwise it is one copy of the input, materialised once
