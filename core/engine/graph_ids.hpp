@@ -92,6 +92,7 @@ public:
 
 private:
     struct Rep {
+        Rep(uint64_t count, std::string bytes) : holders(count), text(std::move(bytes)) {}
         std::atomic<uint64_t> holders;
         std::string text;
     };

@@ -335,3 +335,33 @@ def test_evidence_is_not_changed_while_a_run_holds_it(long_run):
             break
     assert refusals and set(refusals) == {"Already borrowed"}
     ev.clear()  # free again once the run is over
+
+
+# ---- Failing runs fail alike every time ----------------------------------------------------
+
+FAILING = {
+    "evidence graph": (MODEL + """
+schema T { node P { x: Real } edge pick {} }
+belief_model N on T {
+    node P { x ~ Gaussian(mean = 0, precision = 1) }
+    edge pick { exist ~ Categorical(group_by = source, prior = [1, 2]) }
+}
+evidence E on N { observe edge pick(P(a), P(b)) chosen; }
+flow F on N { graph g = from_evidence E  export g as "g" }
+""", "Validation error: Explicit CategoricalPrior must match fixed category count "
+     "(got 2, expected 1)"),
+    "graph from no prior": (MODEL + """
+flow F on M { graph g = from_graph "kept"  export g as "g" }
+""", "Internal error: graph 'kept' not found in prior flow exports or snapshots"),
+}
+
+
+@pytest.mark.parametrize("source, message", FAILING.values(), ids=FAILING.keys())
+def test_a_failing_run_fails_alike_on_first_and_later_runs(source, message):
+    program = morvane.compile(source)
+    runs = [lambda: morvane.run_flow(program, "F"),
+            lambda: morvane.run_flow_with_evidence(program, "F", morvane.Evidence("e", "M"))]
+    for run in runs + runs:
+        with pytest.raises((ValueError, RuntimeError)) as raised:
+            run()
+        assert str(raised.value) == message

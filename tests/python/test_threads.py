@@ -226,3 +226,29 @@ def test_evidence_changed_during_a_run_is_refused_and_the_run_is_undisturbed():
     assert refused == set(range(len(MUTATIONS)))
     assert checked_after
     ev.clear()  # free again once the runs are over
+
+
+def test_first_runs_of_a_fresh_program_from_many_threads():
+    """What a Program makes once (its lowered program, its evidence blocks'
+    indexes) is made by whichever run comes first: runs racing to be first
+    still agree with a run made alone."""
+    source = (FIXTURES / "supply_chain.mv").read_text()
+    alone = morvane.compile(source)
+    evidence = bulk_evidence(50)
+    calls = [
+        lambda p: morvane.run_flow(p, "Plan"),
+        lambda p: morvane.run_flow_with_evidence(p, "Plan", evidence),
+    ]
+    expected = [outcome(call(alone)) for call in calls]
+    threads = 6
+    for _ in range(10):
+        fresh = morvane.compile(source)
+        start = threading.Barrier(threads)
+        results = [None] * threads
+
+        def work(index):
+            start.wait()
+            results[index] = outcome(calls[index % 2](fresh))
+
+        assert run_threads(threads, work) == [None] * threads
+        assert results == [expected[i % 2] for i in range(threads)]
