@@ -516,8 +516,10 @@ public:
         : index_(index), decls_(decls), inner_(inner) {}
 
     const AttrSlot& slot(NodeId node, uint32_t attr) {
-        if (run_ == index_.type_runs.size() || node < index_.type_runs[run_].first ||
-            (run_ + 1 < index_.type_runs.size() && !(node < index_.type_runs[run_ + 1].first))) {
+        const auto& runs = index_.type_runs;
+        const bool in_run = run_ < runs.size() && !(node < runs[run_].first) &&
+                            (run_ + 1 == runs.size() || node < runs[run_ + 1].first);
+        if (!in_run) {
             const auto next = std::upper_bound(
                 index_.type_runs.begin(), index_.type_runs.end(), node,
                 [](NodeId id, const EvidenceIndex::TypeRun& r) { return id < r.first; });
@@ -541,7 +543,7 @@ private:
     const EvidenceIndex& index_;
     const NodeDecls& decls_;
     const BeliefGraphInner& inner_;
-    std::size_t run_ = SIZE_MAX;
+    std::size_t run_ = SIZE_MAX;  // the type run of the last node asked about
     // Keyed by (attribute, node type).
     FlatMap<SourceKey, AttrSlot, SourceKeyHash> slots_;
 };

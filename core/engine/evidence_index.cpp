@@ -329,13 +329,6 @@ uint32_t EvidenceIndex::tag(ObservationKind kind, uint32_t attr) {
     return attr << 3 | static_cast<uint32_t>(kind);
 }
 
-uint32_t EvidenceIndex::type_of(NodeId node) const noexcept {
-    const auto run = std::upper_bound(
-        type_runs.begin(), type_runs.end(), node,
-        [](NodeId id, const TypeRun& r) { return id < r.first; });
-    return std::prev(run)->type;
-}
-
 EvidenceIndex index_evidence(const ObservationList& observations) {
     EvidenceIndex index = FirstSight(observations).finish();
     order_updates(index);

@@ -115,8 +115,6 @@ struct EvidenceIndex {
         return kind_of(tags[observation]);
     }
     std::size_t node_count() const noexcept { return node_labels.size(); }
-    // The node type (index into node_types) of `node`.
-    uint32_t type_of(NodeId node) const noexcept;
 };
 
 // The index of `observations`; it borrows their texts.
