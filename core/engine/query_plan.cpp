@@ -14,11 +14,21 @@ template <typename Record, typename Text>
 std::vector<std::size_t> count_by(const std::vector<Record>& items, Text Record::*text,
                                   const std::vector<std::string_view>& names) {
     std::vector<std::size_t> counts(names.size(), 0);
+    // Records of one type share their text object, and runs of them are
+    // common: the names a text matches are worked out once per run.
+    std::vector<std::size_t> matching;
+    const Text* last = nullptr;
     for (const Record& r : items) {
-        const std::string_view t = (r.*text).view();
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            if (t == names[i]) ++counts[i];
+        const Text& t = r.*text;
+        if (last == nullptr || !t.shares_with(*last)) {
+            matching.clear();
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (t.view() == names[i]) matching.push_back(i);
+            }
+            last = &t;
         }
+        for (const std::size_t i : matching)
+            ++counts[i];
     }
     return counts;
 }
