@@ -25,24 +25,21 @@ using frontend::ast::PatternItem;
 // ---- Reading a match ---------------------------------------------------------------------
 
 void RuleMatches::read(std::size_t i, std::span<NodeId> nodes, std::span<EdgeId> edges) const {
-    // Each level's candidate is looked up once, however many slots it fills.
-    constexpr std::size_t kLevelsAtHand = 8;
-    const EdgeMatchCandidate* at_hand[kLevelsAtHand];
-    const uint32_t* record = records_ ? &records_[i * levels_] : nullptr;
-    if (record && levels_ <= kLevelsAtHand) {
-        for (std::size_t level = 0; level < levels_; ++level)
-            at_hand[level] = &ends_.of(record[level]);
+    if (!records_) {
+        const EdgeMatchCandidate& c = single_[i];
+        for (std::size_t s = 0; s < node_sources_.size(); ++s)
+            nodes[s] = node_sources_[s].end == SlotSource::End::Src ? c.src : c.dst;
+        for (std::size_t s = 0; s < edge_sources_.size(); ++s)
+            edges[s] = c.edge;
+        return;
     }
-    const auto candidate = [&](uint32_t level) -> const EdgeMatchCandidate& {
-        if (!record) return single_[i];
-        return levels_ <= kLevelsAtHand ? *at_hand[level] : ends_.of(record[level]);
-    };
+    const uint32_t* const record = &records_[i * levels_];
     for (std::size_t s = 0; s < node_sources_.size(); ++s) {
-        const EdgeMatchCandidate& c = candidate(node_sources_[s].level);
+        const EdgeMatchCandidate& c = ends_.of(record[node_sources_[s].level]);
         nodes[s] = node_sources_[s].end == SlotSource::End::Src ? c.src : c.dst;
     }
     for (std::size_t s = 0; s < edge_sources_.size(); ++s) {
-        edges[s] = candidate(edge_sources_[s].level).edge;
+        edges[s] = EdgeId{record[edge_sources_[s].level]};
     }
 }
 
@@ -75,13 +72,6 @@ void RuleMatches::EdgeEnds::build(std::span<const std::span<const EdgeMatchCandi
     const auto by_edge = [](const auto& a, const auto& b) { return a.edge < b.edge; };
     std::sort(table_.begin(), table_.end(), by_edge);
     table_.erase(std::unique(table_.begin(), table_.end()), table_.end());
-}
-
-const EdgeMatchCandidate& RuleMatches::EdgeEnds::of(uint32_t edge) const {
-    if (by_id_) return table_[edge];
-    return *std::lower_bound(
-        table_.begin(), table_.end(), edge,
-        [](const EdgeMatchCandidate& c, uint32_t e) { return c.edge.value < e; });
 }
 
 // ---- Building the matches ----------------------------------------------------------------

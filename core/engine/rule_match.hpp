@@ -21,6 +21,7 @@
 // looked up only where expressions ask for them (MatchBindings).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -96,7 +97,12 @@ private:
     class EdgeEnds {
     public:
         void build(std::span<const std::span<const EdgeMatchCandidate>> lists);
-        const EdgeMatchCandidate& of(uint32_t edge) const;
+        const EdgeMatchCandidate& of(uint32_t edge) const {
+            if (by_id_) return table_[edge];
+            return *std::lower_bound(
+                table_.begin(), table_.end(), edge,
+                [](const EdgeMatchCandidate& c, uint32_t e) { return c.edge.value < e; });
+        }
 
     private:
         bool by_id_ = true;  // table_[id]; else table_ sorted by id
