@@ -509,7 +509,19 @@ struct AttrSlot {
     double default_precision = kDefaultObservationPrecision;
 };
 
-// Slots are kept by (attribute, node type), in a SourceKey's two numbers.
+// (attribute name, node type), both in the index's numbering.
+struct AttrKey {
+    uint32_t attr;
+    uint32_t type;
+    friend bool operator==(const AttrKey&, const AttrKey&) = default;
+};
+struct AttrKeyHash {
+    std::size_t operator()(const AttrKey& key) const noexcept {
+        const uint64_t x = (uint64_t{key.attr} << 32 | key.type) * 0x9e3779b97f4a7c15;
+        return static_cast<std::size_t>(x ^ (x >> 29));
+    }
+};
+
 class AttrSlots {
 public:
     AttrSlots(const EvidenceIndex& index, const NodeDecls& decls, const BeliefGraphInner& inner)
@@ -527,7 +539,7 @@ public:
         }
         const EvidenceIndex::TypeRun& run = index_.type_runs[run_];
         const auto [entry, added] =
-            slots_.try_emplace(SourceKey{attr, NodeId{run.type}}, AttrSlot{});
+            slots_.try_emplace(AttrKey{attr, run.type}, AttrSlot{});
         if (added) {
             const std::string_view name = index_.attr_names[attr];
             if (const ast::PosteriorType* posterior = find_attr_decl(*decls_[run.type], name)) {
@@ -544,8 +556,7 @@ private:
     const NodeDecls& decls_;
     const BeliefGraphInner& inner_;
     std::size_t run_ = SIZE_MAX;  // the type run of the last node asked about
-    // Keyed by (attribute, node type).
-    FlatMap<SourceKey, AttrSlot, SourceKeyHash> slots_;
+    FlatMap<AttrKey, AttrSlot, AttrKeyHash> slots_;
 };
 
 // Makes every edge at its first mention and checks every edge-weight and

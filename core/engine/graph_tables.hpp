@@ -27,6 +27,17 @@
 
 namespace morvane::core::engine {
 
+// Position of the first of `entries` (sorted by id, mostly dense) whose id,
+// as `id_of` reads it, is not below `id`: one probe for a dense id, else a
+// binary search.
+template <typename Entry, typename Id, typename IdOf>
+std::size_t locate_by_id(const std::vector<Entry>& entries, Id id, IdOf id_of) noexcept {
+    if (id.value < entries.size() && id_of(entries[id.value]) == id) return id.value;
+    const auto it = std::lower_bound(entries.begin(), entries.end(), id,
+                                     [&](const Entry& e, Id key) { return id_of(e) < key; });
+    return static_cast<std::size_t>(it - entries.begin());
+}
+
 template <typename Id>
 class IdIndex {
 public:
@@ -126,10 +137,7 @@ public:
 private:
     // Position of the first entry whose id is not below `id`.
     std::size_t locate(Id id) const noexcept {
-        if (id.value < entries_.size() && entries_[id.value].first == id) return id.value;
-        const auto it = std::lower_bound(entries_.begin(), entries_.end(), id,
-                                         [](const Entry& e, Id key) { return e.first < key; });
-        return static_cast<std::size_t>(it - entries_.begin());
+        return locate_by_id(entries_, id, [](const Entry& e) { return e.first; });
     }
 
     std::vector<Entry> entries_;
@@ -213,10 +221,7 @@ private:
     }
     // Position of the first entry whose id is not below `id`.
     std::size_t locate(NodeId id) const noexcept {
-        if (id.value < entries_.size() && entries_[id.value].id == id) return id.value;
-        const auto it = std::lower_bound(entries_.begin(), entries_.end(), id,
-                                         [](const Entry& e, NodeId key) { return e.id < key; });
-        return static_cast<std::size_t>(it - entries_.begin());
+        return locate_by_id(entries_, id, [](const Entry& e) { return e.id; });
     }
 
     std::vector<Entry> entries_;
